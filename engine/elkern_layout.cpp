@@ -1,0 +1,32 @@
+#include "engine/elkern_layout.h"
+
+#include "engine/crc32.h"
+
+void DecodeElkernAB(uint8_t* body, uint32_t count) {
+    // Keys are taken before anything is changed.
+    const uint8_t key1 = body[AbKey1Offset];
+    const unsigned rotation = body[AbRotationOffset] & 7u;
+    const uint8_t key2 = body[AbKey2Offset];
+    for (uint32_t i = 0; i < count; ++i) {
+        unsigned x = static_cast<uint8_t>(body[AbEncodedOffset + i] ^ key1);
+        x = ((x << rotation) | (x >> ((8u - rotation) & 7u))) & 0xFFu;
+        body[AbEncodedOffset + i] = static_cast<uint8_t>(x ^ key2);
+    }
+}
+
+ThreatName ElkernABVariant(const uint8_t* body) {
+    const uint32_t crc = Crc32Raw(body + AbEncodedOffset, AbCheckedLength);
+    if (crc == ElkernACrc) return ElkernThreatNames[0];
+    if (crc == ElkernBCrc) return ElkernThreatNames[1];
+    return nullptr;
+}
+
+bool DecryptElkernC(uint8_t* window) {
+    // One key for the whole stretch, derived from its first word.
+    const unsigned key = (window[CEncryptedOffset] | (window[CEncryptedOffset + 1] << 8)) ^ CFirstPlainWord;
+    for (uint32_t j = 0; j < CEncryptedLength; j += 2) {
+        window[CEncryptedOffset + j] = static_cast<uint8_t>(window[CEncryptedOffset + j] ^ (key & 0xFFu));
+        window[CEncryptedOffset + j + 1] = static_cast<uint8_t>(window[CEncryptedOffset + j + 1] ^ (key >> 8));
+    }
+    return Crc32Raw(window + CEncryptedOffset, CEncryptedLength) == CEncryptedCrc;
+}

@@ -1,0 +1,54 @@
+// Where the file infector keeps its marks and data, relative to the start of
+// its body (the byte at the body's start address), and how its body is
+// encrypted. Shared by detection and repair, which must agree on every byte.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/threats.h"
+
+constexpr uint32_t ElkernBufferSize = 1024;
+constexpr uint8_t BlockMarker0 = 0x57;  // 'W'
+constexpr uint8_t BlockMarker1 = 0x51;  // 'Q'
+constexpr uint8_t OpcodeCall = 0xE8;
+constexpr uint8_t OpcodeJump = 0xE9;
+
+// Elkern.A and B: body at the target of the CALL at the entry point.
+constexpr uint8_t AbBodyByte0 = 0x5D;
+constexpr uint8_t AbBodyByte2 = 0x60;
+constexpr uint8_t AbBodyByte3 = 0x8D;
+constexpr uint32_t AbKey1Offset = 15;
+constexpr uint32_t AbRotationOffset = 18;
+constexpr uint32_t AbKey2Offset = 21;
+constexpr uint32_t AbEncodedOffset = 61;
+constexpr uint32_t AbCheckedLength = 224;
+constexpr uint32_t AbEncodedLength = 512;
+constexpr uint32_t AbSavedEntryA = 390;
+constexpr uint32_t AbSavedEntryB = 382;
+constexpr uint32_t ElkernACrc = 0xC9375D61u;
+constexpr uint32_t ElkernBCrc = 0xEAFB2329u;
+
+// Elkern.C: windows counted from two bytes before the body (the marker).
+constexpr uint32_t CWindowLength = 11;
+constexpr uint32_t CSecondWindow = 16;
+constexpr uint32_t CFirstWindowCrc = 0xC3324EA7u;
+constexpr uint32_t CSecondWindowCrc = 0xD6CF7F28u;
+constexpr uint32_t CEncryptedOffset = 315;
+constexpr uint32_t CEncryptedLength = 120;
+constexpr uint16_t CFirstPlainWord = 0x9C60;
+constexpr uint32_t CEncryptedCrc = 0x44706677u;
+// Repair fields, counted from the body itself.
+constexpr uint32_t CSavedEntry = 58;
+constexpr uint32_t CSavedBytes = 65;
+constexpr uint32_t CSavedFifthByte = 72;
+
+// Decodes count bytes from AbEncodedOffset in place with the keys the body
+// carries; the buffer holds at least AbEncodedOffset + count bytes.
+void DecodeElkernAB(uint8_t* body, uint32_t count);
+
+// The variant whose checksum the decoded 224 bytes carry, or none.
+ThreatName ElkernABVariant(const uint8_t* body);
+
+// Decrypts the 120-byte stretch of a buffer read from two bytes before the
+// body and tells whether it carries the known checksum.
+bool DecryptElkernC(uint8_t* window);

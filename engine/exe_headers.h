@@ -1,0 +1,76 @@
+// Classification of a scanned file by its DOS, NE, LE or PE header, and the
+// mapping of PE relative virtual addresses to file offsets.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/bytes.h"
+#include "engine/file_io.h"
+
+// One flag per file, so that callers can test it against a mask.
+enum ExecutableKind : uint32_t {
+    KindUndetermined = 0,  // no heap block for a header buffer
+    KindOther = 1,
+    KindDos = 2,
+    KindPeImage = 4,
+    KindPeDll = 8,
+    KindNe = 16,
+    KindLe = 32,
+};
+
+constexpr uint32_t DosHeaderSize = 64;
+constexpr uint32_t DosLfanewOffset = 60;
+constexpr uint32_t PeFixedHeaderSize = 248;  // signature, file header, 32-bit optional header
+constexpr uint32_t PeSectionEntrySize = 40;
+constexpr uint32_t PeNumberOfSectionsOffset = 6;
+constexpr uint32_t PeSizeOfOptionalHeaderOffset = 20;
+constexpr uint32_t PeEntryPointOffset = 40;
+constexpr uint32_t SectionVirtualSize = 8;
+constexpr uint32_t SectionVirtualAddress = 12;
+constexpr uint32_t SectionSizeOfRawData = 16;
+constexpr uint32_t SectionPointerToRawData = 20;
+
+// A heap block from BlockAlloc together with its size.
+struct ByteBlock {
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+};
+
+inline ByteView View(const ByteBlock& block) { return ByteView{block.data, block.size}; }
+
+// Releases the block (if any) and leaves it empty.
+void ReleaseBlock(ByteBlock* block);
+void ReleaseHeaders(ByteBlock* dosHeader, ByteBlock* peHeaders);
+
+// Both outputs are emptied on entry; on return they hold exactly the
+// buffers that the kind hands over: dosHeader for 2, 4 and 8, peHeaders
+// (248 + 40 * NumberOfSections bytes from e_lfanew) for 4 and 8.
+uint32_t ClassifyExecutable(FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders);
+
+// True when the kind shares a flag with mask; the caller then owns the
+// buffers. Otherwise the buffers are released here.
+bool ReadExecutableHeaders(uint32_t mask, FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders);
+
+// 0 when the address lies in a section (bounded by VirtualSize), 1 when it
+// does not; on 1 the outputs are untouched. A file offset of 0 means the
+// address has no bytes in the file.
+int MapAddressToFile(const ByteBlock& peHeaders, uint32_t address, uint32_t* section,
+                     uint32_t* offsetInSection, uint32_t* fileOffset);
+
+// The header buffers of one check, released on every path out of it.
+struct HeaderBuffers {
+    ByteBlock dosHeader;
+    ByteBlock peHeaders;
+    HeaderBuffers() = default;
+    HeaderBuffers(const HeaderBuffers&) = delete;
+    HeaderBuffers& operator=(const HeaderBuffers&) = delete;
+    ~HeaderBuffers() { ReleaseHeaders(&dosHeader, &peHeaders); }
+};
+
+// MapAddressToFile for callers that need bytes: false when the address lies
+// in no section or has no bytes in the file (file offset 0).
+bool MapToStoredBytes(const ByteBlock& peHeaders, uint32_t address, uint32_t* fileOffset);
+
+// Reads of the fixed PE header fields; false when peHeaders is too short.
+bool PeEntryPoint(const ByteBlock& peHeaders, uint32_t* entryPoint);
+bool DosLfanew(const ByteBlock& dosHeader, int32_t* lfanew);

@@ -1,0 +1,35 @@
+// File, memory and checksum primitives that every reader of scanned files
+// stands on. One implementation per platform family lives under platform/;
+// everything above these names is written once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct FileObject;
+using FileHandle = FileObject*;
+constexpr FileHandle InvalidFileHandle = nullptr;
+
+// Bit 0 of mode selects read/write; every other bit is ignored.
+FileHandle FileOpen(const char* path, int mode);
+int FileClose(FileHandle file);
+
+// Transfer counts are what the platform reports; a failed or short
+// transfer only shows as a smaller count.
+uint32_t FileRead(FileHandle file, void* buffer, uint32_t count);
+uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count);
+
+// Origins 0, 1, 2 are begin, current, end. A seek that fails (a negative
+// result, an unknown origin) poisons the handle: the next FileRead gets
+// nothing and the next FileWrite writes nothing, until a seek succeeds.
+// Otherwise a hostile negative offset would make the following transfer act
+// at whatever position the previous one left behind.
+void FileSeek(FileHandle file, int32_t distance, int origin);
+
+// Size of the open file; false when it cannot be told or exceeds 2 GiB - 1,
+// the largest position the primitives address.
+bool FileGetSize(FileHandle file, uint32_t* size);
+
+void* BlockAlloc(size_t size);
+void BlockFree(void* block);
+void* FillBytes(void* buffer, int value, uint32_t count);

@@ -1,0 +1,91 @@
+#include "engine/signatures.h"
+
+#include "engine/crc32.h"
+#include "engine/exe_headers.h"
+
+namespace {
+
+constexpr uint32_t WormRegionOffset = 4096;
+constexpr uint32_t WormRegionLength = 32768;
+constexpr uint32_t AnchorAbsolute = 0;
+constexpr uint32_t AnchorSection = 1;
+
+// The base that a row's region offsets count from; false skips the row.
+bool RowBase(const SignatureRecord& row, uint32_t kind, const ByteBlock& peHeaders, uint32_t* base) {
+    const uint32_t anchorKind = row.anchor & 0xFFFFu;
+    if (anchorKind == AnchorAbsolute) {
+        *base = 0;
+        return true;
+    }
+    // Section-relative rows make sense only for PE files, whose section
+    // table the header buffer holds; any other anchor kind is not ours.
+    if (anchorKind != AnchorSection || (kind & (KindPeImage | KindPeDll)) == 0) return false;
+    const ByteView view = View(peHeaders);
+    uint16_t optionalSize = 0;
+    if (!ReadLe16(view, PeSizeOfOptionalHeaderOffset, &optionalSize)) return false;
+    const uint32_t index = row.anchor >> 16;
+    // 24 + 65535 + 40 * 65535 + 20 stays far below 2^32: no wrap.
+    const uint32_t entry = 24u + optionalSize + PeSectionEntrySize * index;
+    if (!FieldFits(view, entry, PeSectionEntrySize)) return false;
+    return ReadLe32(view, entry + SectionPointerToRawData, base);
+}
+
+bool RegionMatches(FileCheckContext* context, uint32_t offset, uint32_t length, uint32_t expected) {
+    uint32_t checksum = 0;
+    return RegionChecksum(context, offset, length, &checksum) && checksum == expected;
+}
+
+}  // namespace
+
+const SignatureRecord SignatureTable[SignatureRowCount] = {
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0xD61B2860u, 0, 0, 0, &ThreatNameTable[0]},
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0xD4CE23A3u, 0, 0, 0, &ThreatNameTable[1]},
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0x7DE2D5A8u, 0, 0, 0, &ThreatNameTable[2]},
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0x9E845B09u, 0, 0, 0, &ThreatNameTable[3]},
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0x19553F97u, 0, 0, 0, &ThreatNameTable[4]},
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0x538C6F75u, 0, 0, 0, &ThreatNameTable[5]},
+    {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0xA3389807u, 0, 0, 0, &ThreatNameTable[6]},
+};
+
+bool RegionChecksum(FileCheckContext* context, uint32_t offset, uint32_t length, uint32_t* checksum) {
+    if (length == 0) {
+        *checksum = 0;
+        return true;
+    }
+    // Positions are signed 32-bit: a region that starts or ends beyond them
+    // cannot be read whole.
+    if (length > 0x7FFFFFFFu || offset > 0x7FFFFFFFu - length) return false;
+    void* block = BlockAlloc(length);
+    if (block == nullptr) return false;
+    FileSeek(context->file, static_cast<int32_t>(offset), 0);
+    const bool whole = FileRead(context->file, block, length) == length;
+    if (whole) *checksum = Crc32Raw(block, static_cast<int32_t>(length));
+    BlockFree(block);
+    return whole;
+}
+
+int MatchSignatureTable(FileCheckContext* context, const SignatureRecord* table, int rows) {
+    ByteBlock dosHeader;
+    ByteBlock peHeaders;
+    FileSeek(context->file, 0, 0);
+    const uint32_t kind = ClassifyExecutable(context->file, &dosHeader, &peHeaders);
+
+    int match = -1;
+    for (int i = 0; i < rows && match < 0; ++i) {
+        const SignatureRecord& row = table[i];
+        uint32_t base = 0;
+        if ((row.kindMask & kind) == 0 || !RowBase(row, kind, peHeaders, &base)) continue;
+        // Offsets add to the base in wrapping unsigned arithmetic; a sum
+        // beyond the signed range simply fails to read.
+        if (!RegionMatches(context, base + row.firstOffset, row.firstLength, row.firstCrc)) continue;
+        if (!RegionMatches(context, base + row.secondOffset, row.secondLength, row.secondCrc)) continue;
+        context->threatName = row.threat;
+        match = i + 1;
+    }
+    ReleaseHeaders(&dosHeader, &peHeaders);
+    return match;
+}
+
+bool MatchSignatures(FileCheckContext* context) {
+    return MatchSignatureTable(context, SignatureTable, SignatureRowCount) != -1;
+}

@@ -1,0 +1,10 @@
+#include "scan/scan_state.h"
+
+char CurrentObjectPath[ObjectPathSize];
+char SelectedFolder[SelectedFolderSize];
+ScanCounters ScanStatistics;
+std::atomic<int32_t> keepScanning{1};
+int32_t lastVerdict;
+bool detectOnly;
+
+void ResetScanStatistics() { ScanStatistics = ScanCounters{}; }

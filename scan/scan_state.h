@@ -1,0 +1,34 @@
+// Process-wide values of a scan run. Only the worker touches them while a
+// scan runs, except keepScanning, which the user-interface thread clears.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr uint32_t ObjectPathSize = 520;  // twice MAX_PATH
+constexpr uint32_t SelectedFolderSize = 260;
+
+struct ScanCounters {
+    int32_t folders;
+    int32_t files;
+    int32_t infected;
+    int32_t warnings;
+    int32_t suspicious;
+    int32_t disinfected;
+    int32_t deleted;
+    int32_t disinfectedAtRestart;
+    int32_t deletedAtRestart;
+    int32_t failed;
+    int32_t openErrors;
+};
+
+extern char CurrentObjectPath[ObjectPathSize];
+extern char SelectedFolder[SelectedFolderSize];
+extern ScanCounters ScanStatistics;
+// Read afresh at every test; relaxed ordering is enough for a stop request.
+extern std::atomic<int32_t> keepScanning;
+extern int32_t lastVerdict;
+// When set, files are examined and reported but never changed.
+extern bool detectOnly;
+
+void ResetScanStatistics();
