@@ -21,10 +21,11 @@ constexpr int ExitUsage = 2;
 
 void PrintUsage(FILE* out) {
     std::fprintf(out,
-                 "Usage: velmora-scan --detect-only PATH...\n"
+                 "Usage: velmora-scan [--detect-only] PATH...\n"
                  "Examine every file under each PATH (a file is examined alone) for\n"
-                 "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C).\n"
-                 "Prints one line per finding (path, tab, status), then the report.\n"
+                 "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
+                 "infected hosts are repaired in place, worm copies are deleted.\n"
+                 "Prints one line per finding or action (path, tab, status), then the report.\n"
                  "Exit status: 0 nothing found, 1 something found, 2 usage or path error.\n"
                  "  --detect-only  examine and report only; change no file\n"
                  "  --help         show this text\n"
@@ -90,7 +91,6 @@ int main(int argc, char** argv) {
         }
     }
     if (paths.empty()) return UsageError("no path given; try --help", "");
-    if (!detectOnly) return UsageError("disinfection is not available in this build; use --detect-only", "");
 
     std::vector<PathKind> kinds;
     for (const char* path : paths) {

@@ -140,3 +140,12 @@ bool MapToStoredBytes(const ByteBlock& peHeaders, uint32_t address, uint32_t* fi
     *fileOffset = offset;
     return true;
 }
+
+bool SectionRawRange(const ByteBlock& peHeaders, uint32_t index, uint32_t* rawPointer, uint32_t* rawSize) {
+    const ByteView view = View(peHeaders);
+    if (index > (0xFFFFFFFFu - PeFixedHeaderSize) / PeSectionEntrySize) return false;
+    const uint32_t entry = PeFixedHeaderSize + PeSectionEntrySize * index;
+    if (!FieldFits(view, entry, PeSectionEntrySize)) return false;
+    return ReadLe32(view, entry + SectionPointerToRawData, rawPointer) &&
+           ReadLe32(view, entry + SectionSizeOfRawData, rawSize);
+}

@@ -71,6 +71,10 @@ struct HeaderBuffers {
 // in no section or has no bytes in the file (file offset 0).
 bool MapToStoredBytes(const ByteBlock& peHeaders, uint32_t address, uint32_t* fileOffset);
 
+// PointerToRawData and SizeOfRawData of section index; false when the entry
+// does not lie inside peHeaders.
+bool SectionRawRange(const ByteBlock& peHeaders, uint32_t index, uint32_t* rawPointer, uint32_t* rawSize);
+
 // Reads of the fixed PE header fields; false when peHeaders is too short.
 bool PeEntryPoint(const ByteBlock& peHeaders, uint32_t* entryPoint);
 bool DosLfanew(const ByteBlock& dosHeader, int32_t* lfanew);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -77,3 +78,73 @@ PathKind QueryPathKind(const char* path) {
     if (S_ISREG(info.st_mode)) return PathFile;
     return PathOther;
 }
+
+PlatformFamily platformFamilyOverride = FamilyAuto;
+
+bool IsNtFamily() { return platformFamilyOverride != FamilyWin9x; }
+
+bool ClearAttributes(const char* path) {
+    struct stat info {};
+    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    return chmod(path, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+}
+
+bool PathExists(const char* path) {
+    struct stat info {};
+    return lstat(path, &info) == 0;
+}
+
+bool CopyFileNew(const char* from, const char* to) {
+    const int in = open(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat info {};
+    if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(in);
+        return false;
+    }
+    const int out = open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, info.st_mode & 0777);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    close(in);
+    if (close(out) != 0) ok = false;
+    if (!ok) unlink(to);
+    return ok;
+}
+
+bool DeletePath(const char* path) { return unlink(path) == 0; }
+
+bool MovePath(const char* from, const char* to) {
+    // A hard link fails when the target exists, as the Win32 move does.
+    if (link(from, to) != 0) return false;
+    if (unlink(from) != 0) {
+        unlink(to);
+        return false;
+    }
+    return true;
+}
+
+bool ScheduleDelete(const char*) { return false; }
+
+bool ScheduleMove(const char*, const char*) { return false; }
+
+bool WriteWininitRename(const char*, const char*) { return false; }

@@ -57,3 +57,36 @@ PathKind QueryPathKind(const char* path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathMissing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
 }
+
+PlatformFamily platformFamilyOverride = FamilyAuto;
+
+bool IsNtFamily() {
+    if (platformFamilyOverride != FamilyAuto) return platformFamilyOverride == FamilyNt;
+    return (GetVersion() & 0x80000000u) == 0;
+}
+
+bool ClearAttributes(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
+
+bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool CopyFileNew(const char* from, const char* to) { return CopyFileA(from, to, TRUE) != 0; }
+
+bool DeletePath(const char* path) { return DeleteFileA(path) != 0; }
+
+bool MovePath(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+bool ScheduleDelete(const char* path) {
+    // The 95/98/Me family does not carry out MoveFileExA and reports
+    // failure; a family chosen by a test behaves the same way.
+    if (!IsNtFamily()) return false;
+    return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+bool ScheduleMove(const char* from, const char* to) {
+    if (!IsNtFamily()) return false;
+    return MoveFileExA(from, to, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+bool WriteWininitRename(const char* target, const char* source) {
+    return WritePrivateProfileStringA("rename", target, source, "wininit.ini") != 0;
+}

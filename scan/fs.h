@@ -30,3 +30,21 @@ bool IsFixedDrive(const char* root);
 // What a starting path names, for front ends that check before a walk.
 enum PathKind { PathMissing, PathFile, PathFolder, PathOther };
 PathKind QueryPathKind(const char* path);
+
+// File operations of the per-file handling; each returns true on success.
+bool ClearAttributes(const char* path);  // so that a read-only file can be repaired or deleted
+bool PathExists(const char* path);
+bool CopyFileNew(const char* from, const char* to);  // fails when to exists
+bool DeletePath(const char* path);
+bool MovePath(const char* from, const char* to);  // fails when to exists
+
+// Restart-time requests. Only the Windows NT family carries out scheduled
+// deletions and moves; the 95/98/Me family takes renames from wininit.ini.
+bool ScheduleDelete(const char* path);
+bool ScheduleMove(const char* from, const char* to);
+bool WriteWininitRename(const char* target, const char* source);
+
+enum PlatformFamily { FamilyAuto = -1, FamilyNt = 0, FamilyWin9x = 1 };
+// Tests choose the family; FamilyAuto asks the running system.
+extern PlatformFamily platformFamilyOverride;
+bool IsNtFamily();

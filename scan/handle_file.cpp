@@ -4,7 +4,10 @@
 
 #include "engine/check_context.h"
 #include "engine/detectors.h"
+#include "scan/deferred.h"
 #include "scan/front_end.h"
+#include "scan/fs.h"
+#include "scan/repair.h"
 #include "scan/scan_run.h"
 #include "scan/scan_state.h"
 #include "scan/status_texts.h"
@@ -23,6 +26,7 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 // Only files with an executable extension are worth a row when they cannot
 // be opened; the text after the last dot of the whole path must match.
 void ReportUnopenable() {
+    if (detectOnly) return;  // the read-only mode reports findings only
     const char* dot = std::strrchr(CurrentObjectPath, '.');
     if (dot == nullptr) return;
     for (const char* extension : ExecutableExtensions) {
@@ -39,6 +43,13 @@ void AddNamedRow(const char* prefix, ThreatName threat) {
     AddResultRow(CurrentObjectPath, text);
 }
 
+// A repair that reports success but leaves the same infection behind would
+// otherwise be examined and repaired again for ever.
+constexpr int MaxPasses = 256;
+constexpr uint32_t CopyNameCount = 0x1000;  // ".zq-000" to ".zq-FFF"
+constexpr size_t CopySuffixLength = 7;
+
+// Opens read-only, detects and closes; -1 when the file cannot be opened.
 int Examine(FileCheckContext* context) {
     context->file = FileOpen(context->path, 0);
     if (context->file == InvalidFileHandle) return -1;
@@ -49,6 +60,98 @@ int Examine(FileCheckContext* context) {
     return verdict;
 }
 
+void Fail() {
+    AddResultRow(CurrentObjectPath, UnableToDisinfectText);
+    ScanStatistics.failed += 1;
+}
+
+void DeleteHandledFile() {
+    lastVerdict = RepairDeleteFile;
+    if (DeletePath(CurrentObjectPath)) {
+        AddResultRow(CurrentObjectPath, DeletedText);
+        ScanStatistics.deleted += 1;
+    } else if (DeferredDelete(CurrentObjectPath)) {
+        AddResultRow(CurrentObjectPath, DeletedAtRestartText);
+        ScanStatistics.deletedAtRestart += 1;
+    } else {
+        Fail();
+    }
+}
+
+// The file cannot be opened for writing: treat a copy instead and leave the
+// last step to the next restart.
+void TreatCopy() {
+    const size_t length = std::strlen(CurrentObjectPath);
+    if (length + CopySuffixLength >= ObjectPathSize) {
+        Fail();  // the copy's name would not fit the path buffer
+        return;
+    }
+    char copy[ObjectPathSize];
+    std::memcpy(copy, CurrentObjectPath, length);
+    std::memcpy(copy + length, ".zq-", 4);
+    copy[length + CopySuffixLength] = '\0';
+    uint32_t n = 0;
+    for (; n < CopyNameCount; ++n) {
+        static const char Hex[] = "0123456789ABCDEF";
+        for (uint32_t digit = 0; digit < 3; ++digit) copy[length + 6 - digit] = Hex[(n >> (4 * digit)) & 0xFu];
+        if (!PathExists(copy)) break;
+    }
+    if (n == CopyNameCount || !CopyFileNew(CurrentObjectPath, copy)) {
+        Fail();
+        return;
+    }
+    AddResultRow(CurrentObjectPath, CopyMadeText);
+
+    std::memcpy(CurrentObjectPath, copy, length + CopySuffixLength + 1);
+    HandleFile();
+    CurrentObjectPath[length] = '\0';
+
+    if (lastVerdict == VerdictClean) {
+        if (DeferredRename(copy, CurrentObjectPath)) {
+            ScanStatistics.disinfectedAtRestart += 1;
+            AddResultRow(CurrentObjectPath, DisinfectedAtRestartText);
+            return;
+        }
+        // Not silent: a clean copy that cannot take the file's place would
+        // otherwise stay behind while the infected file is counted as done.
+        DeletePath(copy);
+        Fail();
+    } else if (lastVerdict == RepairDeleteFile) {
+        DeleteHandledFile();
+    } else {
+        DeletePath(copy);
+        Fail();
+    }
+}
+
+// Reports a verdict other than 1; true when the call is over.
+bool ReportOtherVerdict(int verdict, int pass, const FileCheckContext& context) {
+    switch (verdict) {
+        case -1:
+            ReportUnopenable();
+            return true;
+        case VerdictClean:
+            if (pass > 0) ScanStatistics.disinfected += 1;
+            return true;
+        case VerdictInfected:
+            return false;
+        case VerdictSuspicious:
+            AddNamedRow(SuspiciousPrefix, context.threatName);
+            ScanStatistics.suspicious += 1;
+            return true;
+        case VerdictOpenError:
+            AddResultRow(CurrentObjectPath, OpenErrorText);
+            ScanStatistics.openErrors += 1;
+            return true;
+        case VerdictWarning:
+            AddNamedRow(WarningPrefix, context.threatName);
+            ScanStatistics.warnings += 1;
+            return true;
+        default:
+            return true;
+    }
+}
+
 }  // namespace
 
 void HandleFile() {
@@ -56,28 +159,43 @@ void HandleFile() {
     FileCheckContext context;
     context.path = CurrentObjectPath;
 
-    const int verdict = Examine(&context);
-    switch (verdict) {
-        case -1:
-            ReportUnopenable();
-            break;
-        case VerdictInfected:
-            ScanStatistics.infected += 1;
-            AddNamedRow(InfectedPrefix, context.threatName);
-            break;
-        case VerdictSuspicious:
-            AddNamedRow(SuspiciousPrefix, context.threatName);
-            ScanStatistics.suspicious += 1;
-            break;
-        case VerdictOpenError:
-            AddResultRow(CurrentObjectPath, OpenErrorText);
-            ScanStatistics.openErrors += 1;
-            break;
-        case VerdictWarning:
-            AddNamedRow(WarningPrefix, context.threatName);
-            ScanStatistics.warnings += 1;
-            break;
-        default:
-            break;
+    for (int pass = 0;; ++pass) {
+        const int verdict = Examine(&context);
+        if (ReportOtherVerdict(verdict, pass, context)) return;
+
+        if (pass == 0) ScanStatistics.infected += 1;
+        AddNamedRow(InfectedPrefix, context.threatName);
+        if (detectOnly) return;
+        if (pass + 1 >= MaxPasses) {
+            Fail();
+            return;
+        }
+
+        ClearAttributes(CurrentObjectPath);
+        context.file = FileOpen(CurrentObjectPath, 1);
+        if (context.file == InvalidFileHandle) {
+            TreatCopy();
+            return;
+        }
+        const int result = RepairFile(&context);
+        FileClose(context.file);
+        context.file = InvalidFileHandle;
+
+        switch (result) {
+            case RepairDone:
+                AddResultRow(CurrentObjectPath, DisinfectedText);
+                continue;
+            case RepairDeleteFile:
+                DeleteHandledFile();
+                return;
+            case RepairOpenError:
+                AddResultRow(CurrentObjectPath, OpenErrorText);
+                ScanStatistics.openErrors += 1;
+                Fail();
+                return;
+            default:
+                Fail();
+                return;
+        }
     }
 }

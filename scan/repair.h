@@ -1,0 +1,24 @@
+// In-place repair of hosts infected by the file infector. The file keeps its
+// size and section table; the virus body stays behind as zeros.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/check_context.h"
+#include "engine/exe_headers.h"
+
+enum RepairResult : int {
+    RepairDone = 0,
+    RepairBodyNotFound = 1,  // nothing could be repaired
+    RepairOpenError = 4,
+    RepairDeleteFile = 6,  // not a host: the whole file is the threat
+};
+
+// Chooses the method by the identity of the context's threat entry.
+int RepairFile(FileCheckContext* context);
+int RepairElkernC(FileCheckContext* context);
+int RepairElkernAB(FileCheckContext* context);
+
+// Zeroes the chain of virus blocks that starts at startRva. bodyBuffer holds
+// at least 1024 bytes and is cleared to serve as the source of zeros.
+void WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBlock& peHeaders, uint8_t* bodyBuffer);
