@@ -35,6 +35,13 @@ inline bool ReadLe32(ByteView view, uint32_t offset, uint32_t* out) {
     return true;
 }
 
+// For the engine's own fixed-size buffers, whose indices are constants
+// inside the buffer: no view, no check.
+inline uint32_t LoadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
 inline bool WriteLe32(uint8_t* data, uint32_t size, uint32_t offset, uint32_t value) {
     if (data == nullptr || 4 > size || offset > size - 4) return false;
     for (int i = 0; i < 4; ++i) data[offset + static_cast<uint32_t>(i)] = static_cast<uint8_t>(value >> (8 * i));

@@ -8,11 +8,6 @@
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // An entry point or target whose address has no bytes in the file (file
 // offset 0) ends the detector with 0 at once: there is nothing to look at.
 int DetectAB(FileHandle file, const ByteBlock& peHeaders, ThreatName* found) {
@@ -24,7 +19,7 @@ int DetectAB(FileHandle file, const ByteBlock& peHeaders, ThreatName* found) {
     if (buffer[0] != BlockMarker0 || buffer[1] != BlockMarker1 || buffer[2] != OpcodeCall) return 0;
 
     // The call's target in wrapping unsigned 32-bit arithmetic.
-    const uint32_t target = entry + Le32(buffer + 3) + 5u;
+    const uint32_t target = entry + LoadLe32(buffer + 3) + 5u;
     uint32_t bodyOffset = 0;
     if (!MapToStoredBytes(peHeaders, target, &bodyOffset)) return 0;
 
@@ -41,7 +36,7 @@ int DetectC(FileHandle file, const ByteBlock& peHeaders, ThreatName* found) {
 
     uint8_t buffer[ElkernBufferSize];
     ReadAt(file, entryOffset, buffer, 5);
-    const uint32_t target = buffer[0] == OpcodeJump ? entry + Le32(buffer + 1) + 5u : entry;
+    const uint32_t target = buffer[0] == OpcodeJump ? entry + LoadLe32(buffer + 1) + 5u : entry;
     uint32_t bodyOffset = 0;
     if (!MapToStoredBytes(peHeaders, target, &bodyOffset)) return 0;
 

@@ -11,11 +11,6 @@ namespace {
 // of blocks.
 constexpr uint32_t MaxChainBlocks = 4096;
 
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // The file bytes that a mapped address may touch: its section's stored
 // data, cut at the end of the file. Computed in 64 bits, so nothing wraps.
 struct StoredSpan {
@@ -88,7 +83,7 @@ int RepairElkernC(FileCheckContext* context) {
 
     uint8_t entryBytes[5];
     if (ReadAt(input.file, input.entrySpan.offset, entryBytes, 5) != 5) return RepairBodyNotFound;
-    const uint32_t bodyStart = entryBytes[0] == OpcodeJump ? input.entry + 5u + Le32(entryBytes + 1) : input.entry;
+    const uint32_t bodyStart = entryBytes[0] == OpcodeJump ? input.entry + 5u + LoadLe32(entryBytes + 1) : input.entry;
     StoredSpan bodySpan;
     if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan)) return RepairBodyNotFound;
 
@@ -96,7 +91,7 @@ int RepairElkernC(FileCheckContext* context) {
     if (ReadAt(input.file, bodySpan.offset, body, ElkernBufferSize) <= CSavedFifthByte) return RepairBodyNotFound;
     const uint8_t saved[5] = {body[CSavedBytes], body[CSavedBytes + 1], body[CSavedBytes + 2], body[CSavedBytes + 3],
                               body[CSavedFifthByte]};
-    const uint32_t restoredEntry = Le32(body + CSavedEntry);
+    const uint32_t restoredEntry = LoadLe32(body + CSavedEntry);
     // The five host bytes need a place inside the stored data of the
     // restored entry point's section.
     StoredSpan restoredSpan;
@@ -123,7 +118,7 @@ int RepairElkernAB(FileCheckContext* context) {
     if (entryBytes[0] != BlockMarker0 || entryBytes[1] != BlockMarker1 || entryBytes[2] != OpcodeCall) {
         return RepairBodyNotFound;
     }
-    const uint32_t bodyStart = input.entry + 5u + Le32(entryBytes + 3);
+    const uint32_t bodyStart = input.entry + 5u + LoadLe32(entryBytes + 3);
     StoredSpan bodySpan;
     if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan)) return RepairBodyNotFound;
 
@@ -136,7 +131,7 @@ int RepairElkernAB(FileCheckContext* context) {
     const ThreatName variant = ElkernABVariant(body);
     // Neither checksum: the file changed since detection; leave it alone.
     if (variant == nullptr) return RepairBodyNotFound;
-    const uint32_t restoredEntry = Le32(body + (variant == ElkernThreatNames[0] ? AbSavedEntryA : AbSavedEntryB));
+    const uint32_t restoredEntry = LoadLe32(body + (variant == ElkernThreatNames[0] ? AbSavedEntryA : AbSavedEntryB));
     StoredSpan restoredSpan;
     if (!MapToSpan(headers.peHeaders, restoredEntry, input.fileSize, &restoredSpan)) return RepairBodyNotFound;
 
@@ -180,7 +175,7 @@ void WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBloc
             remaining -= chunk;
         }
 
-        address = Le32(header);
+        address = LoadLe32(header);
         if (address == 0) return;
     }
 }

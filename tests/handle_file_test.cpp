@@ -1,0 +1,164 @@
+// Per-file handling through a real file system: rows, counters and what is
+// left on disk, for every kind of synthesized sample.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scan/scan_run.h"
+#include "scan/status_texts.h"
+#include "tests/scan_fixture.h"
+#include "tests/support/synth.h"
+
+namespace {
+
+using HandleFileTest = ScanFolderTest;
+using recorder::Row;
+
+std::string Infected(const std::string& threat) { return std::string(InfectedPrefix) + threat; }
+
+std::vector<synth::Sample> Corpus() { return synth::BuildCorpus(0x5EED); }
+
+TEST_F(HandleFileTest, CleanFileCountsOnlyAsAFile) {
+    Write("clean.exe", synth::MakeCleanSample(1).bytes);
+    Handle("clean.exe");
+    EXPECT_TRUE(recorder::rows.empty()) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.files, 1);
+    EXPECT_EQ(ScanStatistics.infected + ScanStatistics.disinfected + ScanStatistics.failed, 0);
+}
+
+TEST_F(HandleFileTest, EveryInfectedHostIsRepairedToItsCleanHostLayerByLayer) {
+    int hosts = 0;
+    for (const synth::Sample& sample : Corpus()) {
+        if (sample.layers.empty()) continue;
+        ++hosts;
+        SCOPED_TRACE(sample.name);
+        recorder::Reset();
+        ResetScanStatistics();
+        const std::string name = sample.name + ".exe";
+        Write(name, sample.bytes);
+        Handle(name);
+
+        EXPECT_EQ(Read(name), sample.clean) << "repair must give back the host byte for byte";
+        std::vector<Row> expected;
+        for (const synth::Layer& layer : sample.layers) {
+            expected.push_back({Path(name), Infected(layer.threat)});
+            expected.push_back({Path(name), DisinfectedText});
+        }
+        EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+        EXPECT_EQ(ScanStatistics.files, 1);
+        EXPECT_EQ(ScanStatistics.infected, 1);
+        EXPECT_EQ(ScanStatistics.disinfected, 1);
+        EXPECT_EQ(lastVerdict, 0);
+    }
+    EXPECT_GE(hosts, 4) << "the corpus must hold Elkern A, B and C hosts";
+}
+
+TEST_F(HandleFileTest, DoubleInfectionGivesFourRowsAndCountsOnce) {
+    bool seen = false;
+    for (const synth::Sample& sample : Corpus()) {
+        if (sample.layers.size() < 2) continue;
+        seen = true;
+        Write("twice.exe", sample.bytes);
+        Handle("twice.exe");
+        ASSERT_EQ(recorder::rows.size(), 4u) << recorder::Dump();
+        EXPECT_EQ(recorder::rows[0].status, Infected(sample.layers[0].threat));
+        EXPECT_EQ(recorder::rows[1].status, DisinfectedText);
+        EXPECT_EQ(recorder::rows[2].status, Infected(sample.layers[1].threat));
+        EXPECT_EQ(recorder::rows[3].status, DisinfectedText);
+        EXPECT_EQ(ScanStatistics.infected, 1);
+        EXPECT_EQ(ScanStatistics.disinfected, 1);
+        EXPECT_EQ(Read("twice.exe"), sample.clean);
+        break;
+    }
+    EXPECT_TRUE(seen) << "the corpus must hold a double infection";
+}
+
+TEST_F(HandleFileTest, WormCopiesAreDeletedReadOnlyOnesToo) {
+    const synth::Sample worm = synth::MakeWormCopy(4, 7);
+    Write("worm.exe", worm.bytes);
+    Write("locked.exe", synth::MakeWormCopy(6, 8).bytes);
+    std::filesystem::permissions(Path("locked.exe"), std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
+    Handle("worm.exe");
+    Handle("locked.exe");
+
+    const std::vector<Row> expected = {
+        {Path("worm.exe"), Infected("Win32.Klez.E@mm")},
+        {Path("worm.exe"), DeletedText},
+        {Path("locked.exe"), Infected("Win32.Klez.H@mm")},
+        {Path("locked.exe"), DeletedText},
+    };
+    EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+    EXPECT_FALSE(Exists("worm.exe"));
+    EXPECT_FALSE(Exists("locked.exe"));
+    EXPECT_EQ(ScanStatistics.infected, 2);
+    EXPECT_EQ(ScanStatistics.deleted, 2);
+    EXPECT_EQ(lastVerdict, 6);
+}
+
+TEST_F(HandleFileTest, WarningsAndNearMissesStayUntouched) {
+    int warnings = 0, clean = 0;
+    for (const synth::Sample& sample : Corpus()) {
+        if (sample.verdict == 1) continue;
+        SCOPED_TRACE(sample.name);
+        recorder::Reset();
+        const std::string name = sample.name + ".exe";
+        Write(name, sample.bytes);
+        Handle(name);
+        EXPECT_EQ(Read(name), sample.bytes);
+        if (sample.verdict == 5) {
+            ++warnings;
+            ASSERT_EQ(recorder::rows.size(), 1u) << recorder::Dump();
+            EXPECT_EQ(recorder::rows[0].status, std::string(WarningPrefix) + "Win32.Elkern.C");
+        } else {
+            ++clean;
+            EXPECT_TRUE(recorder::rows.empty()) << recorder::Dump();
+        }
+    }
+    EXPECT_EQ(ScanStatistics.warnings, warnings);
+    EXPECT_GT(warnings, 0);
+    EXPECT_GT(clean, 0);
+}
+
+TEST_F(HandleFileTest, DetectOnlyReportsAndChangesNothing) {
+    detectOnly = true;
+    const synth::Sample host = synth::MakeElkernAB('B', 3, 9);
+    Write("host.exe", host.bytes);
+    Write("worm.exe", synth::MakeWormCopy(0, 9).bytes);
+    Handle("host.exe");
+    Handle("worm.exe");
+    const std::vector<Row> expected = {
+        {Path("host.exe"), Infected("Win32.Elkern.B")},
+        {Path("worm.exe"), Infected("Win32.Klez.A@mm")},
+    };
+    EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+    EXPECT_EQ(Read("host.exe"), host.bytes);
+    EXPECT_TRUE(Exists("worm.exe"));
+    EXPECT_EQ(ScanStatistics.infected, 2);
+    EXPECT_EQ(ScanStatistics.disinfected + ScanStatistics.deleted, 0);
+}
+
+TEST_F(HandleFileTest, UnopenableFileGetsARowOnlyForExecutableExtensions) {
+    MakeFolder("a.exe");
+    Handle("b.EXE");        // does not exist: cannot be opened
+    Handle("b.txt");
+    Handle("a.exe/readme");  // the text after the last dot is exe/readme
+    Handle("noext");
+    const std::vector<Row> expected = {{Path("b.EXE"), UnableToOpenText}};
+    EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.files, 4);
+    EXPECT_EQ(ScanStatistics.failed + ScanStatistics.openErrors, 0);
+}
+
+TEST_F(HandleFileTest, EveryExtensionOfTheListIsRecognised) {
+    for (const char* extension : {"exe", "com", "dll", "ocx", "scr", "cpl", "pif", "lnk", "bat", "cmd", "CmD"}) {
+        Handle(std::string("missing.") + extension);
+    }
+    Handle("missing.exe2");
+    Handle("missing.ex");
+    EXPECT_EQ(recorder::rows.size(), 11u) << recorder::Dump();
+}
+
+}  // namespace

@@ -1,0 +1,347 @@
+// Files that cannot be opened for writing are treated through a copy and
+// restart-time operations. On Windows another handle without write sharing
+// holds the file; natively the file is made immutable (root cannot write it
+// either), where the file system allows it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+#include "scan/deferred.h"
+#include "scan/scan_run.h"
+#include "scan/status_texts.h"
+#include "tests/scan_fixture.h"
+#include "tests/support/synth.h"
+
+namespace {
+
+using recorder::Row;
+
+std::string Infected(const std::string& threat) { return std::string(InfectedPrefix) + threat; }
+
+// Keeps a file from being opened for writing while it lives.
+class WriteBlock {
+public:
+    explicit WriteBlock(const std::string& path) : path_(path) {
+#ifdef _WIN32
+        handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ok_ = handle_ != INVALID_HANDLE_VALUE;
+#else
+        ok_ = SetImmutable(true);
+#endif
+    }
+    ~WriteBlock() {
+#ifdef _WIN32
+        if (ok_) CloseHandle(handle_);
+#else
+        if (ok_) SetImmutable(false);
+#endif
+    }
+    WriteBlock(const WriteBlock&) = delete;
+    WriteBlock& operator=(const WriteBlock&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+#ifndef _WIN32
+    bool SetImmutable(bool on) {
+        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        close(fd);
+        return done;
+    }
+#else
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+#endif
+    std::string path_;
+    bool ok_ = false;
+};
+
+#ifdef _WIN32
+// The restart-time moves that the system has recorded, as (source, target)
+// pairs; an empty target is a deletion. Restored to its earlier state by the
+// fixture, so that a later start of the prefix does not act on test files.
+const char* const SessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char* const PendingValue = "PendingFileRenameOperations";
+
+bool ReadPending(std::vector<char>* data) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    DWORD size = 0;
+    DWORD type = 0;
+    bool found = RegQueryValueExA(key, PendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    if (found) {
+        data->assign(size, '\0');
+        found = RegQueryValueExA(key, PendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data->data()), &size) ==
+                ERROR_SUCCESS;
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+void WritePending(const std::vector<char>* data) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (data == nullptr) {
+        RegDeleteValueA(key, PendingValue);
+    } else {
+        RegSetValueExA(key, PendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data->data()),
+                       static_cast<DWORD>(data->size()));
+    }
+    RegCloseKey(key);
+}
+
+std::vector<std::pair<std::string, std::string>> PendingPairs() {
+    std::vector<char> data;
+    std::vector<std::string> strings;
+    if (ReadPending(&data)) {
+        std::string current;
+        for (char c : data) {
+            if (c != '\0') {
+                current += c;
+            } else {
+                strings.push_back(current);
+                current.clear();
+            }
+        }
+    }
+    // The list ends with an empty string (the double terminator).
+    while (strings.size() % 2 != 0 && !strings.empty() && strings.back().empty()) strings.pop_back();
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
+    return pairs;
+}
+
+bool EndsWithPath(const std::string& recorded, const std::string& path) {
+    if (recorded.size() < path.size()) return false;
+    return std::equal(path.rbegin(), path.rend(), recorded.rbegin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                  std::tolower(static_cast<unsigned char>(b)); });
+}
+#endif
+
+class InUseTest : public ScanFolderTest {
+protected:
+    void SetUp() override {
+        ScanFolderTest::SetUp();
+#ifdef _WIN32
+        hadPending_ = ReadPending(&pending_);
+#endif
+    }
+    void TearDown() override {
+#ifdef _WIN32
+        WritePending(hadPending_ ? &pending_ : nullptr);
+#endif
+        ScanFolderTest::TearDown();
+    }
+
+#ifdef _WIN32
+    std::vector<char> pending_;
+    bool hadPending_ = false;
+#endif
+};
+
+#define BLOCK_WRITES(block, relative)                                        \
+    WriteBlock block(Path(relative));                                        \
+    if (!block.Ok()) GTEST_SKIP() << "cannot keep the file from being written here"
+
+TEST_F(InUseTest, ElkernHostInUseIsCuredThroughACopy) {
+    const synth::Sample host = synth::MakeElkernAB('A', 2, 41);
+    Write("x.exe", host.bytes);
+    const std::string file = Path("x.exe");
+    const std::string copy = file + ".zq-000";
+    {
+        BLOCK_WRITES(block, "x.exe");
+        Handle("x.exe");
+    }
+    ASSERT_GE(recorder::rows.size(), 5u) << recorder::Dump();
+    const std::vector<Row> first = {
+        {file, Infected("Win32.Elkern.A")},
+        {file, CopyMadeText},
+        {copy, Infected("Win32.Elkern.A")},
+        {copy, DisinfectedText},
+    };
+    EXPECT_EQ(std::vector<Row>(recorder::rows.begin(), recorder::rows.begin() + 4), first) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.files, 2);
+    EXPECT_EQ(ScanStatistics.infected, 2);
+    EXPECT_EQ(ScanStatistics.disinfected, 1);
+    EXPECT_EQ(Read("x.exe"), host.bytes) << "the file in use is left as it is";
+#ifdef _WIN32
+    ASSERT_EQ(recorder::rows.size(), 5u);
+    EXPECT_EQ(recorder::rows[4], (Row{file, DisinfectedAtRestartText}));
+    EXPECT_EQ(ScanStatistics.disinfectedAtRestart, 1);
+    EXPECT_EQ(Read("x.exe.zq-000"), host.clean);
+    // Delete the file first, then move the cleaned copy into its place.
+    const auto pairs = PendingPairs();
+    ASSERT_GE(pairs.size(), 2u);
+    const auto& del = pairs[pairs.size() - 2];
+    const auto& move = pairs[pairs.size() - 1];
+    EXPECT_TRUE(EndsWithPath(del.first, file)) << del.first;
+    EXPECT_TRUE(del.second.empty()) << del.second;
+    EXPECT_TRUE(EndsWithPath(move.first, copy)) << move.first;
+    EXPECT_TRUE(EndsWithPath(move.second, file)) << move.second;
+#else
+    // Without restart-time operations the cleaned copy cannot take the
+    // file's place: it is removed and the failure is reported.
+    ASSERT_EQ(recorder::rows.size(), 5u);
+    EXPECT_EQ(recorder::rows[4], (Row{file, UnableToDisinfectText}));
+    EXPECT_EQ(ScanStatistics.failed, 1);
+    EXPECT_EQ(ScanStatistics.disinfectedAtRestart, 0);
+    EXPECT_FALSE(Exists("x.exe.zq-000"));
+#endif
+}
+
+TEST_F(InUseTest, WormCopyInUseIsDeletedAtRestart) {
+    Write("w.exe", synth::MakeWormCopy(2, 42).bytes);
+    const std::string file = Path("w.exe");
+    const std::string copy = file + ".zq-000";
+    {
+        BLOCK_WRITES(block, "w.exe");
+        Handle("w.exe");
+    }
+    ASSERT_EQ(recorder::rows.size(), 5u) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[0], (Row{file, Infected("Win32.Klez.C@mm")}));
+    EXPECT_EQ(recorder::rows[1], (Row{file, CopyMadeText}));
+    EXPECT_EQ(recorder::rows[2], (Row{copy, Infected("Win32.Klez.C@mm")}));
+    EXPECT_EQ(recorder::rows[3], (Row{copy, DeletedText}));
+    EXPECT_FALSE(Exists("w.exe.zq-000"));
+    EXPECT_EQ(ScanStatistics.files, 2);
+    EXPECT_EQ(ScanStatistics.infected, 2);
+    EXPECT_EQ(ScanStatistics.deleted, 1);
+#ifdef _WIN32
+    EXPECT_EQ(recorder::rows[4], (Row{file, DeletedAtRestartText}));
+    EXPECT_EQ(ScanStatistics.deletedAtRestart, 1);
+    const auto pairs = PendingPairs();
+    ASSERT_FALSE(pairs.empty());
+    EXPECT_TRUE(EndsWithPath(pairs.back().first, file)) << pairs.back().first;
+    EXPECT_TRUE(pairs.back().second.empty());
+#else
+    EXPECT_EQ(recorder::rows[4], (Row{file, UnableToDisinfectText}));
+    EXPECT_EQ(ScanStatistics.failed, 1);
+#endif
+}
+
+TEST_F(InUseTest, TakenCopyNameMovesOnToTheNextNumber) {
+    Write("t.exe", synth::MakeWormCopy(3, 43).bytes);
+    const std::vector<uint8_t> placeholder = {'k', 'e', 'e', 'p'};
+    Write("t.exe.zq-000", placeholder);
+    {
+        BLOCK_WRITES(block, "t.exe");
+        Handle("t.exe");
+    }
+    ASSERT_GE(recorder::rows.size(), 3u) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[2].object, Path("t.exe") + ".zq-001");
+    EXPECT_EQ(Read("t.exe.zq-000"), placeholder) << "an existing name is never overwritten";
+}
+
+#ifdef _WIN32
+TEST_F(InUseTest, OnThe9xFamilyAScheduledDeletionFails) {
+    platformFamilyOverride = FamilyWin9x;
+    Write("w.exe", synth::MakeWormCopy(5, 44).bytes);
+    {
+        BLOCK_WRITES(block, "w.exe");
+        Handle("w.exe");
+    }
+    ASSERT_EQ(recorder::rows.size(), 5u) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[4], (Row{Path("w.exe"), UnableToDisinfectText}));
+    EXPECT_EQ(ScanStatistics.failed, 1);
+    EXPECT_EQ(ScanStatistics.deletedAtRestart, 0);
+}
+
+TEST_F(InUseTest, NtRenameSchedulesDeleteThenMove) {
+    Write("s.bin", {1, 2, 3});
+    Write("t.bin", {4, 5, 6});
+    platformFamilyOverride = FamilyNt;
+    ASSERT_EQ(DeferredRename(Path("s.bin").c_str(), Path("t.bin").c_str()), 1);
+    const auto pairs = PendingPairs();
+    ASSERT_GE(pairs.size(), 2u);
+    EXPECT_TRUE(EndsWithPath(pairs[pairs.size() - 2].first, Path("t.bin")));
+    EXPECT_TRUE(pairs[pairs.size() - 2].second.empty());
+    EXPECT_TRUE(EndsWithPath(pairs.back().first, Path("s.bin")));
+    EXPECT_TRUE(EndsWithPath(pairs.back().second, Path("t.bin")));
+    EXPECT_EQ(Read("t.bin"), (std::vector<uint8_t>{4, 5, 6})) << "nothing happens before the restart";
+}
+
+TEST_F(InUseTest, The9xFamilyRenamesThroughWininit) {
+    Write("s.bin", {1});
+    Write("t.bin", {2});
+    platformFamilyOverride = FamilyWin9x;
+    const std::string source = Path("s.bin");
+    const std::string target = Path("t.bin");
+    ASSERT_EQ(DeferredRename(source.c_str(), target.c_str()), 1);
+    char value[600] = {};
+    GetPrivateProfileStringA("rename", target.c_str(), "", value, sizeof value, "wininit.ini");
+    WritePrivateProfileStringA("rename", target.c_str(), nullptr, "wininit.ini");
+    EXPECT_EQ(std::string(value), source);
+    EXPECT_EQ(DeferredDelete(target.c_str()), 0);
+}
+#else
+TEST_F(InUseTest, CopyNameThatWouldNotFitIsNotFormed) {
+    // ".zq-000" takes seven characters: a 512-character path just leaves
+    // room for it and the terminator in the 520-byte buffer, 513 does not.
+    std::string relative;
+    while (Path(relative).size() < 400) {
+        relative += (relative.empty() ? "" : "/") + std::string(50, 'd');
+        MakeFolder(relative);
+    }
+    const size_t folderLength = Path(relative).size() + 1;
+    const std::string tooLong = relative + "/" + std::string(513 - folderLength, 'f');
+    const std::string fits = relative + "/" + std::string(512 - folderLength, 'g');
+    ASSERT_EQ(Path(tooLong).size(), 513u);
+    Write(tooLong, synth::MakeWormCopy(0, 45).bytes);
+    Write(fits, synth::MakeWormCopy(0, 46).bytes);
+    {
+        BLOCK_WRITES(block, tooLong);
+        BLOCK_WRITES(other, fits);
+        Handle(tooLong);
+        Handle(fits);
+    }
+    ASSERT_GE(recorder::rows.size(), 4u) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[1], (Row{Path(tooLong), UnableToDisinfectText})) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[3], (Row{Path(fits), CopyMadeText}));
+    EXPECT_EQ(recorder::rows[4].object, Path(fits) + ".zq-000");
+}
+
+TEST_F(InUseTest, EveryCopyNameTakenIsAFailure) {
+    Write("f.exe", synth::MakeWormCopy(1, 47).bytes);
+    char name[16];
+    for (unsigned n = 0; n < 0x1000; ++n) {
+        std::snprintf(name, sizeof name, ".zq-%03X", n);
+        Write(std::string("f.exe") + name, {});
+    }
+    {
+        BLOCK_WRITES(block, "f.exe");
+        Handle("f.exe");
+    }
+    const std::vector<Row> expected = {{Path("f.exe"), Infected("Win32.Klez.B@mm")},
+                                       {Path("f.exe"), UnableToDisinfectText}};
+    EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.failed, 1);
+}
+#endif
+
+TEST_F(InUseTest, RenameSucceedsAtOnceWhenTheTargetIsGone) {
+    Write("s.bin", {7, 7});
+    ASSERT_EQ(DeferredRename(Path("s.bin").c_str(), Path("gone.bin").c_str()), 1);
+    EXPECT_FALSE(Exists("s.bin"));
+    EXPECT_EQ(Read("gone.bin"), (std::vector<uint8_t>{7, 7}));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#include "tests/scan_recorder.h"
+
+#include "scan/front_end.h"
+#include "scan/report.h"
+
+namespace recorder {
+
+std::vector<Row> rows;
+std::vector<std::string> shownObjects;
+int reports = 0;
+std::function<void(const Row&)> onRow;
+
+void Reset() {
+    rows.clear();
+    shownObjects.clear();
+    reports = 0;
+    onRow = nullptr;
+}
+
+std::string Dump() {
+    std::string text;
+    for (const Row& row : rows) text += row.object + "|" + row.status + "\n";
+    return text;
+}
+
+}  // namespace recorder
+
+void ShowObject(const char* path) { recorder::shownObjects.emplace_back(path); }
+
+void AddResultRow(const char* object, const char* status) {
+    recorder::rows.push_back({object, status});
+    if (recorder::onRow) recorder::onRow(recorder::rows.back());
+}
+
+void ReportResults() {
+    recorder::reports += 1;
+    WriteReportRows();
+}

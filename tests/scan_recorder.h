@@ -1,0 +1,29 @@
+// The test front end of the scan: it records what a run writes.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace recorder {
+
+struct Row {
+    std::string object;
+    std::string status;
+    bool operator==(const Row& other) const { return object == other.object && status == other.status; }
+};
+
+extern std::vector<Row> rows;
+extern std::vector<std::string> shownObjects;
+extern int reports;
+// Called after every recorded row, so that tests can act in the middle of
+// a run (for example, ask it to stop).
+extern std::function<void(const Row&)> onRow;
+
+// Forgets everything recorded and removes the hook.
+void Reset();
+
+// Rows as "object|status" lines, for readable failure messages.
+std::string Dump();
+
+}  // namespace recorder
