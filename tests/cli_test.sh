@@ -49,7 +49,7 @@ ln -s "$work/outside" "$work/tree/sub/linkdir"
 
 timeout 300 "$scan" --detect-only "$work/tree" >"$work/out"; rc=$?
 expect_exit 1 $rc "detect-only on the tree"
-for f in "$work/pristine"/*; do
+for f in "$work/pristine"/*.exe; do
     cmp -s "$f" "$work/tree/$(basename "$f")" || fail "detect-only changed $(basename "$f")"
 done
 grep -q "link.exe" "$work/out" && fail "a symbolic link was examined"

@@ -9,12 +9,14 @@ std::vector<Row> rows;
 std::vector<std::string> shownObjects;
 int reports = 0;
 std::function<void(const Row&)> onRow;
+std::function<void(const std::string&)> onShow;
 
 void Reset() {
     rows.clear();
     shownObjects.clear();
     reports = 0;
     onRow = nullptr;
+    onShow = nullptr;
 }
 
 std::string Dump() {
@@ -25,7 +27,10 @@ std::string Dump() {
 
 }  // namespace recorder
 
-void ShowObject(const char* path) { recorder::shownObjects.emplace_back(path); }
+void ShowObject(const char* path) {
+    recorder::shownObjects.emplace_back(path);
+    if (recorder::onShow) recorder::onShow(recorder::shownObjects.back());
+}
 
 void AddResultRow(const char* object, const char* status) {
     recorder::rows.push_back({object, status});

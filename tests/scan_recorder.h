@@ -19,6 +19,8 @@ extern int reports;
 // Called after every recorded row, so that tests can act in the middle of
 // a run (for example, ask it to stop).
 extern std::function<void(const Row&)> onRow;
+// Called after every object shown.
+extern std::function<void(const std::string&)> onShow;
 
 // Forgets everything recorded and removes the hook.
 void Reset();

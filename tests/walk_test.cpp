@@ -106,19 +106,21 @@ TEST_F(WalkTest, StoppedRunEntersFurtherFoldersWithoutListingThem) {
     EXPECT_TRUE(Exists("a.exe"));
 }
 
-TEST_F(WalkTest, AllDrivesRunStartsFromZeroedCounters) {
+TEST_F(WalkTest, StopInAllDrivesModeStillCountsEveryFixedDrive) {
     ScanStatistics.infected = 5;
-    keepScanning.store(0);  // every fixed drive is then entered but not listed
+    // Stop as soon as the first drive is shown: it is not listed, and every
+    // later fixed drive is entered, counted and shown, but not listed.
+    recorder::onShow = [](const std::string&) { StopScan(); };
     ScanAllFixedDrives();
     EXPECT_EQ(ScanStatistics.infected, 0);
     EXPECT_EQ(ScanStatistics.files, 0);
-    // One count per fixed drive, whatever the machine has.
-    int fixed = 0;
+    std::vector<std::string> fixed;
     for (uint32_t i = 0; i < 26; ++i) {
-        char root[4] = {static_cast<char>('A' + i), ':', '\\', '\0'};
-        if ((LogicalDriveMask() & (1u << i)) != 0 && IsFixedDrive(root)) ++fixed;
+        const char root[4] = {static_cast<char>('A' + i), ':', '\\', '\0'};
+        if ((LogicalDriveMask() & (1u << i)) != 0 && IsFixedDrive(root)) fixed.emplace_back(root);
     }
-    EXPECT_EQ(ScanStatistics.folders, fixed);
+    EXPECT_EQ(ScanStatistics.folders, static_cast<int>(fixed.size()));
+    EXPECT_EQ(recorder::shownObjects, fixed) << "each root once, in letter order, without a doubled backslash";
 }
 
 #ifndef _WIN32
