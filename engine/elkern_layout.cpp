@@ -23,7 +23,9 @@ ThreatName ElkernABVariant(const uint8_t* body) {
 
 bool DecryptElkernC(uint8_t* window) {
     // One key for the whole stretch, derived from its first word.
-    const unsigned key = (window[CEncryptedOffset] | (window[CEncryptedOffset + 1] << 8)) ^ CFirstPlainWord;
+    const unsigned first = static_cast<unsigned>(window[CEncryptedOffset]) |
+                           (static_cast<unsigned>(window[CEncryptedOffset + 1]) << 8);
+    const unsigned key = first ^ CFirstPlainWord;
     for (uint32_t j = 0; j < CEncryptedLength; j += 2) {
         window[CEncryptedOffset + j] = static_cast<uint8_t>(window[CEncryptedOffset + j] ^ (key & 0xFFu));
         window[CEncryptedOffset + j + 1] = static_cast<uint8_t>(window[CEncryptedOffset + j + 1] ^ (key >> 8));

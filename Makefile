@@ -1,0 +1,116 @@
+# Two commands for people:
+#   make run    build the command-line scanner and scan a synthesized demo tree
+#   make test   every build flavour and every test suite (what CI runs)
+# Both install missing Debian packages first (scripts/install-deps.sh).
+# The other targets are the stages of `make test`, usable one by one.
+
+SHELL := /bin/bash
+.SHELLFLAGS := -eu -o pipefail -c
+# Stages share the machine's two cores; they run one after the other.
+.NOTPARALLEL:
+MAKEFLAGS += --no-print-directory
+
+JOBS   ?= 2
+BUILD  ?= build
+CMAKE  ?= cmake
+CTEST  ?= ctest
+ROOT   := $(CURDIR)
+WINESERVER ?= /usr/lib/wine/wineserver
+STAGE_LOG := $(BUILD)/stage-times.txt
+
+NATIVE := $(BUILD)/native
+WIN64  := $(BUILD)/win64
+WIN32  := $(BUILD)/win32
+ASAN   := $(BUILD)/asan
+FUZZ   := $(BUILD)/fuzz
+
+CTEST_FLAGS := --output-on-failure --no-tests=error -j $(JOBS)
+# Every flavour must build without a warning.
+STRICT := -DVELMORA_WERROR=ON
+
+# $(call timed,stage) runs `make stage` and records how long it took.
+define timed
+	@t0=$$(date +%s); \
+	$(MAKE) $(1); \
+	echo "$(1): $$(( $$(date +%s) - t0 )) s" | tee -a $(STAGE_LOG)
+endef
+
+.PHONY: run test deps clean \
+        native native-test win64 win64-test win32 asan asan-test fuzz fuzz-test
+
+deps:
+	@sh scripts/install-deps.sh
+
+test: deps
+	@mkdir -p $(BUILD); : > $(STAGE_LOG)
+	$(call timed,native-test)
+	$(call timed,win64-test)
+	$(call timed,win32)
+	$(call timed,asan-test)
+	$(call timed,fuzz-test)
+	@echo "== all stages passed"; cat $(STAGE_LOG)
+
+# --- native (g++) ----------------------------------------------------------
+native:
+	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+	$(CMAKE) --build $(NATIVE) -j $(JOBS)
+
+native-test: native
+	$(CTEST) --test-dir $(NATIVE) $(CTEST_FLAGS)
+
+# --- win64 (mingw, tests under wine64) ---------------------------------------
+win64:
+	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
+	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+	$(CMAKE) --build $(WIN64) -j $(JOBS)
+
+# The prefix's wineserver is stopped whatever the outcome, so no wine process
+# outlives the run.
+win64-test: win64
+	rc=0; $(CTEST) --test-dir $(WIN64) $(CTEST_FLAGS) || rc=$$?; \
+	if [ -d $(WIN64)/wineprefix ]; then \
+	    WINEPREFIX=$(ROOT)/$(WIN64)/wineprefix $(WINESERVER) -k 2>/dev/null || true; \
+	    WINEPREFIX=$(ROOT)/$(WIN64)/wineprefix $(WINESERVER) -w 2>/dev/null || true; \
+	fi; \
+	exit $$rc
+
+# --- win32 (mingw, compiled and linked only) -----------------------------------
+win32:
+	$(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF $(STRICT) \
+	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686.cmake
+	$(CMAKE) --build $(WIN32) -j $(JOBS)
+
+# --- native with AddressSanitizer + UBSan ------------------------------------
+asan:
+	$(CMAKE) -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON $(STRICT)
+	$(CMAKE) --build $(ASAN) -j $(JOBS)
+
+asan-test: asan
+	UBSAN_OPTIONS=print_stacktrace=1 $(CTEST) --test-dir $(ASAN) $(CTEST_FLAGS)
+
+# --- libFuzzer (clang) ---------------------------------------------------------
+fuzz:
+	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF $(STRICT)
+	$(CMAKE) --build $(FUZZ) -j $(JOBS)
+
+# Each harness in turn for VELMORA_FUZZ_SECONDS (60 s by default).
+fuzz-test: fuzz
+	$(CMAKE) --build $(FUZZ) --target fuzz-run -j 1
+
+# --- demo --------------------------------------------------------------------
+# A fresh synthesized tree every time, disinfected as the dialog would do it.
+# velmora-scan exits 1 when it finds something, which is the point of the
+# demo; only 2 (an error) or a crash fails the run.
+run: deps
+	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+	$(CMAKE) --build $(NATIVE) -j $(JOBS) --target velmora-scan velmora-synth
+	rm -rf $(NATIVE)/demo
+	"$$(cat $(NATIVE)/velmora-synth.path)" $(NATIVE)/demo
+	rc=0; $(NATIVE)/cli/velmora-scan $(NATIVE)/demo || rc=$$?; \
+	if [ $$rc -ne 0 ] && [ $$rc -ne 1 ]; then \
+	    echo "velmora-scan failed with exit status $$rc" >&2; exit 1; \
+	fi
+
+clean:
+	rm -rf $(BUILD)
