@@ -235,6 +235,24 @@ TEST(RepairFile, AbBodyCutShortOfItsEncodedPartIsNotRepaired) {
     EXPECT_EQ(run.after.size(), whole.size()) << "a repair never changes the size";
 }
 
+TEST(RepairFile, EntryPointWithoutStoredBytesLeavesTheFileUntouched) {
+    // The entry point lies in the section's virtual tail, which has no bytes
+    // in the file: there is nothing to restore from.
+    synth::PeSpec spec;
+    synth::PeSection section;
+    section.data.assign(SectionSize, 0xAA);
+    section.virtualAddress = SectionRva;
+    section.virtualSize = SectionSize + 0x1000;
+    spec.sections = {section};
+    spec.entryPoint = SectionRva + SectionSize;
+    const Bytes image = synth::BuildPe(spec);
+    for (ThreatName threat : {ElkernThreatNames[0], ElkernThreatNames[1], ElkernThreatNames[2]}) {
+        const RepairRun run = Repair(image, threat);
+        EXPECT_EQ(run.result, RepairBodyNotFound) << threat->text;
+        EXPECT_EQ(run.after, image) << threat->text;
+    }
+}
+
 TEST(RepairFile, RepairedHostIsNoLongerFoundWhereItWas) {
     const synth::Sample host = synth::MakeElkernAB('A', 0, 56);
     const RepairRun run = Repair(host.bytes, ElkernThreatNames[0]);
