@@ -161,4 +161,54 @@ TEST_F(HandleFileTest, EveryExtensionOfTheListIsRecognised) {
     EXPECT_EQ(recorder::rows.size(), 11u) << recorder::Dump();
 }
 
+// An Elkern.C body at the very start of a section: its block header lies
+// outside the section, so the wipe may not touch it, and a repair that
+// restores the same entry point leaves the marks in place. Left unbounded,
+// examination and repair would alternate for ever.
+synth::Bytes StubbornElkernC() {
+    constexpr uint32_t body = 0x2400;  // file offset of section 1, RVA 0x3000
+    synth::PeSpec spec;
+    synth::PeSection first;
+    first.data.assign(0x2000, 0xAA);
+    first.virtualAddress = 0x1000;
+    first.pointerToRawData = 0x400;
+    synth::PeSection second;
+    second.data.assign(0x600, 0x00);
+    second.virtualAddress = 0x3000;
+    second.pointerToRawData = body;
+    spec.sections = {first, second};
+    spec.entryPoint = 0x3000;
+    synth::Bytes image = synth::BuildPe(spec);
+
+    image[body - 2] = 0x57;
+    image[body - 1] = 0x51;
+    for (uint32_t i = 0; i < 4; ++i) image[body + i] = 0x90;
+    EXPECT_TRUE(synth::ForgeCrc(image, body - 2, 11, body + 4, 0xC3324EA7u));
+    EXPECT_TRUE(synth::ForgeCrc(image, body + 14, 11, body + 16, 0xD6CF7F28u));
+    synth::Bytes plain(120, 0x5A);
+    plain[0] = 0x60;
+    plain[1] = 0x9C;
+    EXPECT_TRUE(synth::ForgeCrc(plain, 0, 120, 2, 0x44706677u));
+    for (uint32_t i = 0; i < 120; ++i) image[body + 313 + i] = static_cast<uint8_t>(plain[i] ^ (i % 2 ? 0x12 : 0x34));
+    // The saved entry point is the body itself, and the saved host bytes are
+    // the bytes already there: the repair rewrites what it finds.
+    synth::PutLe32(image, body + 58, 0x3000);
+    for (uint32_t i = 0; i < 4; ++i) image[body + 65 + i] = image[body + i];
+    image[body + 72] = image[body + 4];
+    return image;
+}
+
+TEST_F(HandleFileTest, RepairThatChangesNothingEndsAsAFailureInsteadOfLooping) {
+    const synth::Bytes image = StubbornElkernC();
+    Write("stubborn.exe", image);
+    Handle("stubborn.exe");
+    ASSERT_GE(recorder::rows.size(), 3u);
+    EXPECT_EQ(recorder::rows[0].status, Infected("Win32.Elkern.C"));
+    EXPECT_EQ(recorder::rows.back(), (Row{Path("stubborn.exe"), UnableToDisinfectText}));
+    EXPECT_EQ(ScanStatistics.infected, 1);
+    EXPECT_EQ(ScanStatistics.failed, 1);
+    EXPECT_EQ(ScanStatistics.disinfected, 0);
+    EXPECT_EQ(Read("stubborn.exe"), image);
+}
+
 }  // namespace
