@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -134,7 +135,11 @@ bool CopyFileNew(const char* from, const char* to) {
 bool DeletePath(const char* path) { return unlink(path) == 0; }
 
 bool MovePath(const char* from, const char* to) {
-    // A hard link fails when the target exists, as the Win32 move does.
+    // Like the Win32 move, never replace an existing target.
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without the no-replace rename: a hard link also fails
+    // when the target exists.
     if (link(from, to) != 0) return false;
     if (unlink(from) != 0) {
         unlink(to);

@@ -319,6 +319,16 @@ TEST_F(InUseTest, CopyNameThatWouldNotFitIsNotFormed) {
     EXPECT_EQ(recorder::rows[4].object, Path(fits) + ".zq-000");
 }
 
+TEST_F(InUseTest, RenameNeverReplacesAnExistingTargetWithoutRestartOperations) {
+    Write("s.bin", {1});
+    Write("t.bin", {2});
+    EXPECT_EQ(DeferredRename(Path("s.bin").c_str(), Path("t.bin").c_str()), 0);
+    EXPECT_EQ(Read("t.bin"), (std::vector<uint8_t>{2}));
+    EXPECT_EQ(Read("s.bin"), (std::vector<uint8_t>{1}));
+    EXPECT_EQ(DeferredDelete(Path("t.bin").c_str()), 0);
+    EXPECT_TRUE(Exists("t.bin"));
+}
+
 TEST_F(InUseTest, EveryCopyNameTakenIsAFailure) {
     Write("f.exe", synth::MakeWormCopy(1, 47).bytes);
     char name[16];
