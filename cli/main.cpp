@@ -50,7 +50,8 @@ bool Readable(const char* path, PathKind kind) {
     char pattern[ObjectPathSize + 8];
     const size_t length = std::strlen(path);
     const bool hasSeparator = length > 0 && path[length - 1] == PathSeparator;
-    std::snprintf(pattern, sizeof pattern, "%s%s*.*", path, hasSeparator ? "" : (PathSeparator == '/' ? "/" : "\\"));
+    const char separator[2] = {hasSeparator ? '\0' : PathSeparator, '\0'};
+    std::snprintf(pattern, sizeof pattern, "%s%s*.*", path, separator);
     DirEntry entry;
     DirSearch* search = FindFirstEntry(pattern, &entry);
     if (search == nullptr) return false;

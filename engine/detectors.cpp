@@ -16,15 +16,13 @@ int DetectAB(FileHandle file, const ByteBlock& peHeaders, ThreatName* found) {
 
     uint8_t buffer[ElkernBufferSize];
     ReadAt(file, static_cast<int64_t>(entryOffset) - 2, buffer, 7);
-    if (buffer[0] != BlockMarker0 || buffer[1] != BlockMarker1 || buffer[2] != OpcodeCall) return 0;
-
-    // The call's target in wrapping unsigned 32-bit arithmetic.
-    const uint32_t target = entry + LoadLe32(buffer + 3) + 5u;
+    if (!HasElkernABEntry(buffer)) return 0;
+    const uint32_t target = ElkernABBodyStart(entry, buffer);
     uint32_t bodyOffset = 0;
     if (!MapToStoredBytes(peHeaders, target, &bodyOffset)) return 0;
 
     ReadAt(file, bodyOffset, buffer, ElkernBufferSize);
-    if (buffer[0] != AbBodyByte0 || buffer[2] != AbBodyByte2 || buffer[3] != AbBodyByte3) return 0;
+    if (!HasElkernABBodyMarks(buffer)) return 0;
     DecodeElkernAB(buffer, AbCheckedLength);
     *found = ElkernABVariant(buffer);
     return *found != nullptr ? VerdictInfected : VerdictClean;
@@ -36,7 +34,7 @@ int DetectC(FileHandle file, const ByteBlock& peHeaders, ThreatName* found) {
 
     uint8_t buffer[ElkernBufferSize];
     ReadAt(file, entryOffset, buffer, 5);
-    const uint32_t target = buffer[0] == OpcodeJump ? entry + LoadLe32(buffer + 1) + 5u : entry;
+    const uint32_t target = ElkernCBodyStart(entry, buffer);
     uint32_t bodyOffset = 0;
     if (!MapToStoredBytes(peHeaders, target, &bodyOffset)) return 0;
 

@@ -1,6 +1,21 @@
 #include "engine/elkern_layout.h"
 
+#include "engine/bytes.h"
 #include "engine/crc32.h"
+
+bool HasElkernABEntry(const uint8_t* entryBytes) {
+    return entryBytes[0] == BlockMarker0 && entryBytes[1] == BlockMarker1 && entryBytes[2] == OpcodeCall;
+}
+
+uint32_t ElkernABBodyStart(uint32_t entry, const uint8_t* entryBytes) { return entry + 5u + LoadLe32(entryBytes + 3); }
+
+bool HasElkernABBodyMarks(const uint8_t* body) {
+    return body[0] == AbBodyByte0 && body[2] == AbBodyByte2 && body[3] == AbBodyByte3;
+}
+
+uint32_t ElkernCBodyStart(uint32_t entry, const uint8_t* entryBytes) {
+    return entryBytes[0] == OpcodeJump ? entry + 5u + LoadLe32(entryBytes + 1) : entry;
+}
 
 void DecodeElkernAB(uint8_t* body, uint32_t count) {
     // Keys are taken before anything is changed.

@@ -42,6 +42,16 @@ constexpr uint32_t CSavedEntry = 58;
 constexpr uint32_t CSavedBytes = 65;
 constexpr uint32_t CSavedFifthByte = 72;
 
+// Elkern.A/B entry: the 7 bytes from two before the entry point hold the
+// marker and a CALL; the call's target is the body (wrapping arithmetic).
+bool HasElkernABEntry(const uint8_t* entryBytes);
+uint32_t ElkernABBodyStart(uint32_t entry, const uint8_t* entryBytes);
+bool HasElkernABBodyMarks(const uint8_t* body);
+
+// Elkern.C entry: with a JMP in the 5 bytes at the entry point the body is
+// its target, otherwise the entry point itself.
+uint32_t ElkernCBodyStart(uint32_t entry, const uint8_t* entryBytes);
+
 // Decodes count bytes from AbEncodedOffset in place with the keys the body
 // carries; the buffer holds at least AbEncodedOffset + count bytes.
 void DecodeElkernAB(uint8_t* body, uint32_t count);

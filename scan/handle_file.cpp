@@ -106,22 +106,19 @@ void TreatCopy() {
     HandleFile();
     CurrentObjectPath[length] = '\0';
 
-    if (lastVerdict == VerdictClean) {
-        if (DeferredRename(copy, CurrentObjectPath)) {
-            ScanStatistics.disinfectedAtRestart += 1;
-            AddResultRow(CurrentObjectPath, DisinfectedAtRestartText);
-            return;
-        }
-        // Not silent: a clean copy that cannot take the file's place would
-        // otherwise stay behind while the infected file is counted as done.
-        DeletePath(copy);
-        Fail();
-    } else if (lastVerdict == RepairDeleteFile) {
+    if (lastVerdict == RepairDeleteFile) {
         DeleteHandledFile();
-    } else {
-        DeletePath(copy);
-        Fail();
+        return;
     }
+    if (lastVerdict == VerdictClean && DeferredRename(copy, CurrentObjectPath)) {
+        ScanStatistics.disinfectedAtRestart += 1;
+        AddResultRow(CurrentObjectPath, DisinfectedAtRestartText);
+        return;
+    }
+    // The copy was not cured, or a cured copy cannot take the file's place:
+    // it goes, and the failure is said rather than left on disk in silence.
+    DeletePath(copy);
+    Fail();
 }
 
 // Reports a verdict other than 1; true when the call is over.

@@ -1,7 +1,5 @@
 #include "scan/repair.h"
 
-#include <vector>
-
 #include "engine/elkern_layout.h"
 #include "engine/file_at.h"
 
@@ -83,7 +81,7 @@ int RepairElkernC(FileCheckContext* context) {
 
     uint8_t entryBytes[5];
     if (ReadAt(input.file, input.entrySpan.offset, entryBytes, 5) != 5) return RepairBodyNotFound;
-    const uint32_t bodyStart = entryBytes[0] == OpcodeJump ? input.entry + 5u + LoadLe32(entryBytes + 1) : input.entry;
+    const uint32_t bodyStart = ElkernCBodyStart(input.entry, entryBytes);
     StoredSpan bodySpan;
     if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan)) return RepairBodyNotFound;
 
@@ -115,10 +113,8 @@ int RepairElkernAB(FileCheckContext* context) {
     if (ReadAt(input.file, static_cast<int64_t>(input.entrySpan.offset) - 2, entryBytes, 7) != 7) {
         return RepairBodyNotFound;
     }
-    if (entryBytes[0] != BlockMarker0 || entryBytes[1] != BlockMarker1 || entryBytes[2] != OpcodeCall) {
-        return RepairBodyNotFound;
-    }
-    const uint32_t bodyStart = input.entry + 5u + LoadLe32(entryBytes + 3);
+    if (!HasElkernABEntry(entryBytes)) return RepairBodyNotFound;
+    const uint32_t bodyStart = ElkernABBodyStart(input.entry, entryBytes);
     StoredSpan bodySpan;
     if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan)) return RepairBodyNotFound;
 
@@ -126,7 +122,7 @@ int RepairElkernAB(FileCheckContext* context) {
     if (ReadAt(input.file, bodySpan.offset, body, ElkernBufferSize) < AbEncodedOffset + AbEncodedLength) {
         return RepairBodyNotFound;
     }
-    if (body[0] != AbBodyByte0 || body[2] != AbBodyByte2 || body[3] != AbBodyByte3) return RepairBodyNotFound;
+    if (!HasElkernABBodyMarks(body)) return RepairBodyNotFound;
     DecodeElkernAB(body, AbEncodedLength);
     const ThreatName variant = ElkernABVariant(body);
     // Neither checksum: the file changed since detection; leave it alone.
@@ -146,17 +142,14 @@ void WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBloc
     uint32_t fileSize = 0;
     if (!FileGetSize(context->file, &fileSize)) return;
 
-    std::vector<uint32_t> visited;
+    // A chain that comes back to a block ends there: that block's header was
+    // zeroed (a short write ends the wipe), so it now names no next block.
     uint32_t address = startRva;
     for (uint32_t blocks = 0; blocks < MaxChainBlocks; ++blocks) {
         StoredSpan span;
         if (!MapToSpan(peHeaders, address, fileSize, &span)) return;
         // The header precedes the block's data inside the same section.
         if (span.offset < 8 || !SpanHolds(span, span.offset - 8u, 8)) return;
-        for (uint32_t seen : visited) {
-            if (seen == span.offset) return;
-        }
-        visited.push_back(span.offset);
 
         uint8_t header[8];
         if (ReadAt(context->file, span.offset - 8, header, 8) != 8) return;
