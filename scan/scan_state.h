@@ -1,5 +1,6 @@
 // Process-wide values of a scan run. Only the worker touches them while a
-// scan runs, except keepScanning, which the user-interface thread clears.
+// scan runs, except keepScanning, which the front end sets before a run
+// starts and the user-interface thread (or a signal) clears.
 #pragma once
 
 #include <atomic>

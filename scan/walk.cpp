@@ -65,8 +65,9 @@ void WalkFolder() {
     ShowObject(CurrentObjectPath);
 }
 
+// keepScanning is set by the front end before the run starts, never here:
+// a stop confirmed while the run was starting must not be undone.
 void ScanSingleFolder(const char* path) {
-    keepScanning.store(1, std::memory_order_relaxed);
     const size_t length = std::strlen(path);
     ResetScanStatistics();
     if (length >= ObjectPathSize) {
@@ -81,7 +82,6 @@ void ScanSingleFolder(const char* path) {
 
 void ScanAllFixedDrives() {
     ResetScanStatistics();
-    keepScanning.store(1, std::memory_order_relaxed);
     const uint32_t drives = LogicalDriveMask();
     for (uint32_t i = 0; i < 26; ++i) {
         if ((drives & (1u << i)) == 0) continue;

@@ -1,0 +1,178 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstdio>
+
+#include "app/program.h"
+#include "app/resource_ids.h"
+#include "app/texts.h"
+#include "scan/front_end.h"
+#include "scan/scan_run.h"
+#include "scan/scan_state.h"
+
+namespace {
+
+void SetControlStyleBit(int id, bool disabled) {
+    HWND control = GetDlgItem(MainDialog, id);
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    style = disabled ? (style | WS_DISABLED) : (style & ~static_cast<LONG>(WS_DISABLED));
+    SetWindowLongA(control, GWL_STYLE, style);
+    InvalidateRect(control, nullptr, TRUE);
+    UpdateWindow(control);
+}
+
+// CreateThread calls its start routine with the system's calling convention.
+DWORD WINAPI ScanThreadStart(LPVOID parameter) { return ScanWorker(parameter); }
+
+void SetUpResultsList(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDC_RESULTS, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
+    struct Column {
+        const char* title;
+        int width;
+    };
+    const Column columns[] = {{"Fichero", 350}, {"Estado", 200}};
+    for (int i = 0; i < 2; ++i) {
+        LVCOLUMNA column{};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = columns[i].width;
+        column.pszText = const_cast<char*>(columns[i].title);
+        SendDlgItemMessageA(dialog, IDC_RESULTS, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),
+                            reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void InitialiseDialog(HWND dialog) {
+    ScanState = StateInitialising;
+    MainDialog = dialog;
+    // The label draws itself and takes mouse messages; the static control's
+    // own procedure is not kept.
+    SetWindowLongPtrA(GetDlgItem(dialog, IDC_LINK), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LinkLabelProc));
+    SetWindowTextA(dialog, ProgramCaption);
+    SetDlgItemTextA(dialog, IDC_THREATS_HEADING, ThreatsHeading);
+    SetDlgItemTextA(dialog, IDC_THREATS, ThreatList);
+    SetDlgItemTextA(dialog, IDC_PROMOTION, PromotionText);
+    SetDlgItemTextA(dialog, IDC_LINK, VendorHost);
+    SetDlgItemTextA(dialog, IDC_OBJECT_LABEL, "Objeto:");
+    SetDlgItemTextA(dialog, IDC_SCAN, ScanButtonText);
+    SetDlgItemTextA(dialog, IDC_SELECT_FOLDER, "Seleccionar &Ruta");
+    SetDlgItemTextA(dialog, IDC_ABOUT, "A&cerca de");
+    SetDlgItemTextA(dialog, IDCANCEL, "&Salir");
+    SetDlgItemTextA(dialog, IDC_NOTICE, MakerNotice);
+    SetUpResultsList(dialog);
+    SelectedFolder[0] = '\0';
+    ShowObject(SelectedFolder);
+    ScanState = StateIdle;
+}
+
+void ShowAbout(HWND dialog) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%s\n%s\n\n%s", ThreatsHeading, ThreatList, MakerNotice);
+    showMessageBox(dialog, text, ProgramCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+// The browser is owned by the dialog, which it disables while it is open:
+// no scan can start and read SelectedFolder while the user is choosing.
+void SelectFolder(HWND dialog) {
+    LPMALLOC allocator = nullptr;
+    SHGetMalloc(&allocator);
+    BROWSEINFOA info{};
+    info.hwndOwner = dialog;
+    info.pszDisplayName = SelectedFolder;
+    info.lpszTitle = FolderBrowserTitle;
+    LPITEMIDLIST items = SHBrowseForFolderA(&info);
+    // A cancelled browser, or a place without a file-system path, means all
+    // fixed drives; the display name the browser wrote must not remain.
+    if (items == nullptr || !SHGetPathFromIDListA(items, SelectedFolder)) SelectedFolder[0] = '\0';
+    if (allocator != nullptr) {
+        allocator->Free(items);
+        allocator->Release();
+    }
+    ShowObject(SelectedFolder);
+}
+
+void ReturnToIdle() {
+    EnableControl(IDC_SCAN);
+    EnableControl(IDC_SELECT_FOLDER);
+    EnableControl(IDCANCEL);
+    ScanState = StateIdle;
+}
+
+void StartScan(HWND dialog) {
+    ScanState = StateScanning;
+    DisableControl(IDC_SELECT_FOLDER);
+    DisableControl(IDCANCEL);
+    SetDlgItemTextA(dialog, IDC_SCAN, InterruptButtonText);
+    SendDlgItemMessageA(dialog, IDC_RESULTS, LVM_DELETEALLITEMS, 0, 0);
+    // Set here, before the worker exists, so that a stop confirmed while the
+    // worker is starting is not undone by it.
+    keepScanning.store(1, std::memory_order_relaxed);
+    DWORD threadId = 0;
+    HANDLE worker = startThread(nullptr, 0, ScanThreadStart, nullptr, 0, &threadId);
+    if (worker == nullptr) {
+        // No worker will ever report: the dialog must not wait for one.
+        SetDlgItemTextA(dialog, IDC_SCAN, ScanButtonText);
+        ReturnToIdle();
+        return;
+    }
+    // The worker is never waited for; it announces its end with WM_SCAN_FINISHED.
+    CloseHandle(worker);
+}
+
+void AskToInterrupt(HWND dialog) {
+    const int answer = showMessageBox(dialog, InterruptQuestion, ProgramCaption, MB_YESNO);
+    // The report may have come while the question was open.
+    if (answer != IDYES || ScanState != StateScanning) return;
+    ScanState = StateStopping;
+    DisableControl(IDC_SCAN);
+    StopScan();
+}
+
+void OnCommand(HWND dialog, int id) {
+    switch (id) {
+        case IDCANCEL:
+            // Escape and the close box arrive here too, even while the exit
+            // button is disabled: the program never ends during a scan.
+            if (ScanState == StateIdle) EndDialog(dialog, 0);
+            break;
+        case IDC_ABOUT:
+            ShowAbout(dialog);
+            break;
+        case IDC_SELECT_FOLDER:
+            if (ScanState == StateIdle) SelectFolder(dialog);
+            break;
+        case IDC_SCAN:
+            if (ScanState == StateIdle) {
+                StartScan(dialog);
+            } else if (ScanState == StateScanning) {
+                AskToInterrupt(dialog);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+void DisableControl(int id) { SetControlStyleBit(id, true); }
+
+void EnableControl(int id) { SetControlStyleBit(id, false); }
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            InitialiseDialog(dialog);
+            break;
+        case WM_COMMAND:
+            OnCommand(dialog, LOWORD(wParam));
+            break;
+        case WM_SCAN_FINISHED:
+            ReturnToIdle();
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}

@@ -1,0 +1,45 @@
+// The program's window side: entry, main dialog, link label, and the
+// process-wide values they share. Everything here runs on the
+// user-interface thread unless a comment says otherwise.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+// Scan states of the main dialog.
+enum : int32_t { StateInitialising = 0, StateIdle = 1, StateScanning = 2, StateStopping = 3 };
+
+// Posted by the scan worker as its very last act; the dialog then enables
+// its buttons and goes idle on its own thread, so that this can never
+// interleave with the interrupt command.
+constexpr UINT WM_SCAN_FINISHED = WM_APP + 1;
+
+extern HWND MainDialog;
+// Written on the user-interface thread only; atomic so that other threads
+// (tests, the worker's reads) always see a whole value.
+extern std::atomic<int32_t> ScanState;
+extern HCURSOR HandCursor;
+extern HFONT LinkFont;
+
+// Start-up and the modal main dialog; returns the exit code.
+int RunProgram(HINSTANCE instance);
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Set or clear WS_DISABLED in the style of a child of MainDialog and repaint it.
+void DisableControl(int id);
+void EnableControl(int id);
+
+// Where the program meets the shell, message boxes and threads. They point
+// at the platform's functions; tests point them elsewhere to watch or to
+// make them fail, never to change what the program does with the result.
+using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+using ShellExecuteFunction = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+using CreateThreadFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                              LPDWORD);
+extern MessageBoxFunction showMessageBox;
+extern ShellExecuteFunction openWithShell;
+extern CreateThreadFunction startThread;

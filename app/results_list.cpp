@@ -1,0 +1,48 @@
+// The dialog's side of the scan's output. Called on the worker thread (and
+// ShowObject also on the user-interface thread): every control message is
+// sent, so the user-interface thread handles it before the call returns and
+// the callers may reuse their buffers at once.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/program.h"
+#include "app/resource_ids.h"
+#include "app/texts.h"
+#include "scan/front_end.h"
+#include "scan/report.h"
+#include "scan/scan_state.h"
+
+namespace {
+
+void SetRowText(HWND list, int row, int column, const char* text) {
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+}  // namespace
+
+void ShowObject(const char* path) { SetDlgItemTextA(MainDialog, IDC_OBJECT, path[0] != '\0' ? path : AllDrivesText); }
+
+void AddResultRow(const char* object, const char* status) {
+    LVITEMA item{};
+    item.iItem = 0x7FFFFFFF;  // after the last row
+    const LRESULT row =
+        SendMessageA(GetDlgItem(MainDialog, IDC_RESULTS), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    const int index = static_cast<int>(row);
+    SetRowText(GetDlgItem(MainDialog, IDC_RESULTS), index, 0, object);
+    SetRowText(GetDlgItem(MainDialog, IDC_RESULTS), index, 1, status);
+    SendMessageA(GetDlgItem(MainDialog, IDC_RESULTS), LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+}
+
+void ReportResults() {
+    SetDlgItemTextA(MainDialog, IDC_SCAN, ScanButtonText);
+    WriteReportRows();
+    // Whenever something infected was found, repaired or not; the worker
+    // waits here while the dialog stays usable.
+    if (ScanStatistics.infected != 0) showMessageBox(nullptr, RestartWarning, ProgramCaption, MB_OK | MB_ICONWARNING);
+    // The buttons and the idle state are the dialog's to change: it does so
+    // when this message arrives, on its own thread.
+    if (!PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0)) SendMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
+}

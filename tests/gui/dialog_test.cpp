@@ -1,0 +1,395 @@
+// The main dialog driven as a person would: real windows and message boxes
+// under a virtual display, the scan running on its real worker thread.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/program.h"
+#include "app/texts.h"
+#include "scan/scan_state.h"
+#include "scan/status_texts.h"
+#include "tests/gui/dialog_harness.h"
+#include "tests/support/synth.h"
+
+using gui::ControlEnabled;
+using gui::ControlText;
+using gui::Press;
+using gui::PressAndWait;
+using gui::WaitFor;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int ScanButton = 1021, FolderButton = 1002, AboutButton = 1000, ExitButton = IDCANCEL;
+
+fs::path FreshFolder(const std::string& name) {
+    const fs::path folder = fs::temp_directory_path() / ("velmora-dialog-" + name);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Select(const fs::path& folder) {
+    const std::string text = folder.string();
+    ASSERT_LT(text.size(), sizeof SelectedFolder);
+    std::memcpy(SelectedFolder, text.c_str(), text.size() + 1);
+}
+
+bool IdleWithEveryButton() {
+    return ScanState == StateIdle && ControlEnabled(ScanButton) && ControlEnabled(FolderButton) &&
+           ControlEnabled(AboutButton) && ControlEnabled(ExitButton) && ControlText(ScanButton) == ScanButtonText;
+}
+
+// The report's rows as label -> value, checked against the statistics.
+void ExpectReport(const std::vector<std::pair<std::string, std::string>>& rows) {
+    ASSERT_GE(rows.size(), 11u);
+    const size_t first = rows.size() - 11;
+    EXPECT_EQ(rows[first], std::make_pair(std::string("Infome del analisis"), std::string()));
+    const std::pair<const char*, int32_t> expected[] = {
+        {"Carpetas:", ScanStatistics.folders},
+        {"Ficheros:", ScanStatistics.files},
+        {"Infectado:", ScanStatistics.infected},
+        {"Advertencias:", ScanStatistics.warnings},
+        {"Sospechoso:", ScanStatistics.suspicious},
+        {"Desinfectado:", ScanStatistics.disinfected},
+        {"Eliminado:", ScanStatistics.deleted},
+        {"Desinfectado al reinicio:", ScanStatistics.disinfectedAtRestart},
+        {"Eliminado al reinicio:", ScanStatistics.deletedAtRestart},
+        {"Incapaz de desinfectar:", ScanStatistics.failed},
+    };
+    for (size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(rows[first + 1 + i].first, expected[i].first);
+        EXPECT_EQ(rows[first + 1 + i].second, std::to_string(expected[i].second));
+    }
+}
+
+size_t CountBoxes(const char* text) {
+    size_t count = 0;
+    for (const gui::BoxCall& call : gui::BoxCalls()) {
+        if (call.text == text) ++count;
+    }
+    return count;
+}
+
+int CountLabelPixels(HWND label, COLORREF colour) {
+    RECT area{};
+    GetClientRect(label, &area);
+    HDC context = GetDC(label);
+    int count = 0;
+    for (int y = 0; y < area.bottom; ++y) {
+        for (int x = 0; x < area.right; ++x) count += GetPixel(context, x, y) == colour ? 1 : 0;
+    }
+    ReleaseDC(label, context);
+    return count;
+}
+
+}  // namespace
+
+TEST(Dialog, FirstDisplayAboutLinkAndIgnoredCommands) {
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+
+    char caption[128] = "";
+    GetWindowTextA(MainDialog, caption, sizeof caption);
+    EXPECT_STREQ(caption, ProgramCaption);
+    EXPECT_EQ(ControlText(1004), "Todas las unidades de disco");
+    EXPECT_EQ(ControlText(1018), VendorHost);
+    EXPECT_EQ(ControlText(1020), ThreatList);
+    EXPECT_TRUE(IdleWithEveryButton());
+    HWND list = GetDlgItem(MainDialog, 1006);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), LVS_EX_FULLROWSELECT);
+    const std::pair<const char*, int> columns[] = {{"Fichero", 350}, {"Estado", 200}};
+    for (int i = 0; i < 2; ++i) {
+        char title[32] = "";
+        LVCOLUMNA column{};
+        column.mask = LVCF_WIDTH | LVCF_TEXT;
+        column.pszText = title;
+        column.cchTextMax = sizeof title;
+        ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)));
+        EXPECT_STREQ(title, columns[i].first);
+        EXPECT_EQ(column.cx, columns[i].second);
+    }
+
+    // About: owned by the dialog, information icon, the notice after a blank line.
+    Press(AboutButton);
+    const std::string about = std::string("Detecta y elimina:\n") + ThreatList + "\n\n" + MakerNotice;
+    HWND box = gui::WaitForBox(about);
+    ASSERT_NE(box, nullptr);
+    gui::Answer(box, IDOK);
+    ASSERT_EQ(gui::BoxCalls().size(), 1u);
+    EXPECT_EQ(gui::BoxCalls()[0].owner, MainDialog);
+    EXPECT_EQ(gui::BoxCalls()[0].caption, ProgramCaption);
+    EXPECT_EQ(gui::BoxCalls()[0].style, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+
+    // Ids other than the four commands do nothing, whatever the notification.
+    for (int id : {1004, 1006, 1018, 9999, IDOK}) PressAndWait(id);
+    SendMessageA(MainDialog, WM_COMMAND, MAKEWPARAM(AboutButton + 1, EN_CHANGE), 0);
+    EXPECT_TRUE(IdleWithEveryButton());
+    EXPECT_EQ(gui::BoxCalls().size(), 1u);
+    EXPECT_TRUE(IsWindow(MainDialog));
+
+    // The link: a press opens the site through the shell, the pointer turns
+    // into the hand, and the label stays blue whatever the mouse does.
+    HWND label = GetDlgItem(MainDialog, 1018);
+    ASSERT_TRUE(AttachThreadInput(GetCurrentThreadId(), session.ThreadId(), TRUE));
+    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
+    SendMessageA(label, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    ASSERT_NE(HandCursor, nullptr);
+    EXPECT_EQ(GetCursor(), HandCursor);
+    AttachThreadInput(GetCurrentThreadId(), session.ThreadId(), FALSE);
+    EXPECT_GT(CountLabelPixels(label, RGB(0, 0, 255)), 20);
+    EXPECT_EQ(CountLabelPixels(label, RGB(255, 0, 0)), 0);
+    SendMessageA(label, WM_CAPTURECHANGED, 0, 0);
+    EXPECT_GT(CountLabelPixels(label, RGB(0, 0, 255)), 20);
+    EXPECT_EQ(CountLabelPixels(label, RGB(255, 0, 0)), 0);
+    SendMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    SendMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    const std::vector<gui::ShellCall> opened = gui::ShellCalls();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0].owner, nullptr);
+    EXPECT_EQ(opened[0].verb, "open");
+    EXPECT_EQ(opened[0].file, std::string("http://") + VendorHost);
+    EXPECT_TRUE(opened[0].noParameters && opened[0].noDirectory);
+    EXPECT_EQ(opened[0].show, SW_SHOWNORMAL);
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    EXPECT_TRUE(session.Exit());
+}
+
+TEST(Dialog, ScanReportRestartWarningAndInterruptQuestion) {
+    const fs::path folder = FreshFolder("corpus");
+    const std::vector<synth::Sample> corpus = synth::BuildCorpus(7);
+    for (const synth::Sample& sample : corpus) ASSERT_TRUE(synth::WriteBytes((folder / (sample.name + ".exe")).string(), sample.bytes));
+
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+    Select(folder);
+    Press(ScanButton);
+
+    // The report is being written and its restart warning is open: still
+    // scanning, although the button already reads "&Analizar".
+    HWND warning = gui::WaitForBox(RestartWarning);
+    ASSERT_NE(warning, nullptr);
+    EXPECT_EQ(ScanState, StateScanning);
+    EXPECT_EQ(ControlText(ScanButton), ScanButtonText);
+    EXPECT_FALSE(ControlEnabled(FolderButton));
+    EXPECT_FALSE(ControlEnabled(ExitButton));
+    // Escape or the close box must not end the program now.
+    PressAndWait(ExitButton);
+    SendMessageA(MainDialog, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(MainDialog));
+    EXPECT_EQ(ScanState, StateScanning);
+
+    // No keeps the scan; a Yes given after the scan ended changes nothing.
+    Press(ScanButton);
+    HWND question = gui::WaitForBox(InterruptQuestion);
+    ASSERT_NE(question, nullptr);
+    gui::Answer(question, IDNO);
+    EXPECT_EQ(ScanState, StateScanning);
+    EXPECT_TRUE(ControlEnabled(ScanButton));
+    Press(ScanButton);
+    question = gui::WaitForBox(InterruptQuestion);
+    ASSERT_NE(question, nullptr);
+    gui::Answer(warning, IDOK);
+    EXPECT_TRUE(WaitFor([] { return ScanState == StateIdle; }));
+    gui::Answer(question, IDYES);
+    PressAndWait(AboutButton + 1);  // let the answer's handling finish
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    // Rows: every finding of the corpus, each action right after its finding
+    // of the same file, then the report.
+    const auto rows = gui::Rows();
+    ExpectReport(rows);
+    EXPECT_EQ(ScanStatistics.files, static_cast<int32_t>(corpus.size()));
+    EXPECT_GT(ScanStatistics.infected, 0);
+    // A doubly infected host is reported once per layer.
+    int infectedRows = 0;
+    for (size_t i = 0; i + 11 < rows.size(); ++i) {
+        const std::string& status = rows[i].second;
+        if (status.rfind(InfectedPrefix, 0) == 0) ++infectedRows;
+        if (status == DisinfectedText || status == DeletedText) {
+            ASSERT_GT(i, 0u);
+            EXPECT_EQ(rows[i - 1].first, rows[i].first);
+            EXPECT_EQ(rows[i - 1].second.rfind(InfectedPrefix, 0), 0u) << rows[i - 1].second;
+        }
+    }
+    EXPECT_GE(infectedRows, ScanStatistics.infected);
+    EXPECT_EQ(CountBoxes(RestartWarning), 1u);
+    for (const gui::BoxCall& call : gui::BoxCalls()) {
+        if (call.text != RestartWarning) continue;
+        EXPECT_EQ(call.owner, nullptr);
+        EXPECT_EQ(call.style, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+    }
+    // On disk: hosts repaired to their originals, worm copies gone.
+    for (const synth::Sample& sample : corpus) {
+        const fs::path path = folder / (sample.name + ".exe");
+        if (!sample.layers.empty()) {
+            EXPECT_EQ(ReadAll(path), std::string(sample.clean.begin(), sample.clean.end())) << sample.name;
+        } else if (sample.verdict == 1) {
+            EXPECT_FALSE(fs::exists(path)) << sample.name;
+        } else {
+            EXPECT_EQ(ReadAll(path), std::string(sample.bytes.begin(), sample.bytes.end())) << sample.name;
+        }
+    }
+
+    // Warnings alone never ask for a restart; the list starts afresh.
+    const fs::path warnings = FreshFolder("warnings");
+    ASSERT_TRUE(synth::WriteBytes((warnings / "w.exe").string(), synth::MakeElkernC(true, 5, synth::CStretch::WrongCrc).bytes));
+    gui::ForgetBoxCalls();
+    Select(warnings);
+    Press(ScanButton);
+    ASSERT_TRUE(WaitFor(IdleWithEveryButton));
+    EXPECT_TRUE(gui::BoxCalls().empty());
+    const auto warningRows = gui::Rows();
+    ASSERT_EQ(warningRows.size(), 12u);
+    EXPECT_EQ(warningRows[0].second.rfind(WarningPrefix, 0), 0u) << warningRows[0].second;
+    ExpectReport(warningRows);
+    EXPECT_EQ(ScanStatistics.warnings, 1);
+
+    EXPECT_TRUE(session.Exit());
+    fs::remove_all(folder);
+    fs::remove_all(warnings);
+}
+
+namespace {
+WNDPROC listProcedure;
+bool stopAsked;
+int32_t stateAfterYes;
+
+// Runs on the user-interface thread for every row the worker adds: the first
+// one asks to interrupt, and every row takes a little while, so the walk is
+// still under way when the question is answered.
+LRESULT CALLBACK SlowRows(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LVM_INSERTITEMA) {
+        if (!stopAsked) PostMessageA(MainDialog, WM_COMMAND, MAKEWPARAM(1021, BN_CLICKED), 0);
+        stopAsked = true;
+        Sleep(10);
+    }
+    return CallWindowProcA(listProcedure, list, message, wParam, lParam);
+}
+
+DWORD WINAPI AnswerYes(LPVOID) {
+    HWND box = gui::WaitForBox(InterruptQuestion);
+    if (box == nullptr) return 1;
+    gui::Answer(box, IDYES);
+    WaitFor([] { return ScanState != StateScanning; });
+    stateAfterYes = ControlEnabled(1021) ? -1 : ScanState.load();
+    HWND warning = gui::WaitForBox(RestartWarning);
+    if (warning != nullptr) gui::Answer(warning, IDOK);
+    return 0;
+}
+}  // namespace
+
+TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
+    const fs::path big = FreshFolder("big");
+    constexpr int WormCount = 200;
+    const synth::Sample worm = synth::MakeWormCopy(2, 40);
+    for (int i = 0; i < WormCount; ++i) {
+        ASSERT_TRUE(synth::WriteBytes((big / ("w" + std::to_string(i) + ".exe")).string(), worm.bytes));
+    }
+    const fs::path tiny = FreshFolder("tiny");
+    std::ofstream(tiny / "a.txt") << "a";
+
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+
+    // Yes while the walk is under way: stopping at once, the file in hand is
+    // finished, nothing more is examined, and the same report follows with
+    // the counts reached so far.
+    HWND list = GetDlgItem(MainDialog, 1006);
+    stopAsked = false;
+    stateAfterYes = 0;
+    listProcedure =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SlowRows)));
+    HANDLE answerer = CreateThread(nullptr, 0, AnswerYes, nullptr, 0, nullptr);
+    Select(big);
+    Press(ScanButton);
+    WaitForSingleObject(answerer, INFINITE);
+    CloseHandle(answerer);
+    ASSERT_TRUE(WaitFor(IdleWithEveryButton));
+    SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listProcedure));
+    EXPECT_EQ(stateAfterYes, StateStopping);
+    const auto rows = gui::Rows();
+    ExpectReport(rows);
+    EXPECT_GT(ScanStatistics.infected, 0);
+    EXPECT_LT(ScanStatistics.files, WormCount);
+    EXPECT_EQ(ScanStatistics.deleted, ScanStatistics.infected);
+    ASSERT_EQ(rows.size(), 11u + 2u * static_cast<size_t>(ScanStatistics.infected));
+    for (size_t i = 0; i + 11 < rows.size(); i += 2) {
+        EXPECT_EQ(rows[i].second.rfind(InfectedPrefix, 0), 0u);
+        EXPECT_EQ(rows[i + 1], std::make_pair(rows[i].first, std::string(DeletedText)));
+    }
+    int wormsLeft = 0;
+    for (int i = 0; i < WormCount; ++i) wormsLeft += fs::exists(big / ("w" + std::to_string(i) + ".exe")) ? 1 : 0;
+    EXPECT_EQ(wormsLeft, WormCount - ScanStatistics.deleted);
+    EXPECT_EQ(CountBoxes(RestartWarning), 1u);
+
+    // The interrupt races the report's end: whichever wins, the dialog ends
+    // up idle with every button usable and a new scan possible.
+    Select(tiny);
+    for (int round = 0; round < 15; ++round) {
+        Press(ScanButton);
+        Press(ScanButton);
+        const bool settled = WaitFor([] {
+            if (HWND box = gui::FindBox(InterruptQuestion)) gui::Answer(box, IDYES);
+            return IdleWithEveryButton() && gui::FindOtherDialog() == nullptr;
+        }, 30000);
+        ASSERT_TRUE(settled) << "round " << round << " state " << ScanState;
+        Sleep(static_cast<DWORD>(round % 3));
+        ASSERT_TRUE(WaitFor([] { return IdleWithEveryButton(); }, 30000)) << "round " << round;
+    }
+
+    EXPECT_TRUE(session.Exit());
+    fs::remove_all(big);
+    fs::remove_all(tiny);
+}
+
+namespace {
+HANDLE WINAPI FailingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+}  // namespace
+
+TEST(Dialog, FailedWorkerStartAndFolderBrowser) {
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+
+    // A worker that cannot start leaves the dialog idle and usable.
+    startThread = FailingCreateThread;
+    PressAndWait(ScanButton);
+    startThread = CreateThread;
+    EXPECT_TRUE(IdleWithEveryButton());
+    EXPECT_TRUE(gui::Rows().empty());
+
+    // The folder browser belongs to the dialog, which cannot be used while it
+    // is open; cancelling it forgets an earlier choice.
+    std::strcpy(SelectedFolder, "C:\\earlier");
+    Press(FolderButton);
+    HWND browser = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (browser = gui::FindOtherDialog()) != nullptr; }));
+    EXPECT_EQ(GetWindow(browser, GW_OWNER), MainDialog);
+    EXPECT_FALSE(IsWindowEnabled(MainDialog));
+    gui::Answer(browser, IDCANCEL);
+    ASSERT_TRUE(WaitFor([] { return IsWindowEnabled(MainDialog) != FALSE; }));
+    PressAndWait(AboutButton + 1);
+    EXPECT_STREQ(SelectedFolder, "");
+    EXPECT_EQ(ControlText(1004), "Todas las unidades de disco");
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    EXPECT_TRUE(session.Exit());
+}
