@@ -36,7 +36,7 @@ define timed
 endef
 
 .PHONY: run test deps clean \
-        native native-test win64 win64-test win32 asan asan-test fuzz fuzz-test
+        native native-test win64 win64-test win32 win32-imports asan asan-test fuzz fuzz-test
 
 deps:
 	@sh scripts/install-deps.sh
@@ -74,11 +74,22 @@ win64-test: win64
 	fi; \
 	exit $$rc
 
-# --- win32 (mingw, compiled and linked only) -----------------------------------
+# --- win32 (mingw, compiled, linked and import-checked) ------------------------
 win32:
 	$(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF $(STRICT) \
 	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686.cmake
 	$(CMAKE) --build $(WIN32) -j $(JOBS)
+	$(MAKE) win32-imports
+
+# The shipped programs must start on Windows 98 and NT 4.0: each may import
+# only what the allowlist holds. The scanner must exist; the dialog program is
+# checked once it is built. The second command proves that the check bites.
+IMPORT_ALLOWLIST := tests/win98_nt4_imports.txt
+win32-imports:
+	programs="$(WIN32)/cli/velmora-scan.exe"; \
+	if [ -f $(WIN32)/app/velmora.exe ]; then programs="$$programs $(WIN32)/app/velmora.exe"; fi; \
+	sh tests/check_imports.sh $(IMPORT_ALLOWLIST) $$programs
+	sh tests/check_imports_test.sh $(IMPORT_ALLOWLIST) $(WIN32)/cli/velmora-scan.exe
 
 # --- native with AddressSanitizer + UBSan ------------------------------------
 asan:

@@ -1,12 +1,17 @@
 # Cross-compiling for i686 Windows with Debian's mingw-w64 toolchain.
-# The -posix thread model is required: GoogleTest (and std::thread /
-# std::condition_variable in general) do not build with the -win32 variant.
+# This is the shipped 32-bit flavour, which must start on Windows 98 and
+# NT 4.0. It uses the -win32 thread model: the -posix one links winpthread
+# statically, and that imports GetTickCount64 (Vista) and
+# AddVectoredExceptionHandler (XP). The price is that std::thread, std::mutex
+# and std::condition_variable are unavailable, so shipped code must not use
+# them (std::atomic is fine), and GoogleTest does not build: this flavour
+# builds no tests (the win64 flavour keeps -posix and runs them).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(VELMORA_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${VELMORA_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VELMORA_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_C_COMPILER   ${VELMORA_MINGW_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${VELMORA_MINGW_TRIPLE}-g++-win32)
 set(CMAKE_RC_COMPILER  ${VELMORA_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${VELMORA_MINGW_TRIPLE})
@@ -16,6 +21,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # 32-bit Linux executables cannot start on the build machines, so Wine's
-# 32-bit loader is unavailable: this flavour is compiled and linked only.
+# 32-bit loader is unavailable: this flavour is compiled and linked only;
+# what it may import is checked instead (tests/check_imports.sh).
 # No emulator is set, so an accidental test run fails loudly instead of
 # pretending to pass.

@@ -7,9 +7,10 @@ set -eu
 # cmake/make/g++: native build; clang + libclang-rt-dev: libFuzzer and the
 # sanitizer runtimes; libgtest-dev: native GoogleTest; googletest: its sources,
 # built with the mingw compilers; the two mingw compilers: the Windows
-# flavours; wine64: runs the Windows tests; xvfb/xdotool: the dialog tests.
+# flavours; wine64: runs the Windows tests; xvfb/xdotool: the dialog tests;
+# python3: draws the icon and the cursor (res/make_icons.py).
 PACKAGES="cmake make g++ clang libclang-rt-dev libgtest-dev googletest
-g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool"
+g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool python3"
 
 missing=""
 for pkg in $PACKAGES; do
