@@ -1,11 +1,12 @@
 #ifdef _WIN32
 #include "tests/resident_support.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-
-#include <tlhelp32.h>
+#include <map>
 
 #include "resident/library_lookup.h"
 #include "resident/run_values.h"
@@ -18,7 +19,7 @@ namespace {
 std::vector<Box> recordedBoxes;
 
 int WINAPI RecordBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-    recordedBoxes.push_back(Box{text != nullptr ? text : "", caption != nullptr ? caption : "", style, owner != nullptr});
+    recordedBoxes.push_back(Box{text, caption, style, owner != nullptr});
     return IDOK;
 }
 
@@ -27,12 +28,10 @@ std::string Backslashes(std::string path) {
     return path;
 }
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-// A child that never reports ready is given up on after this long; the
-// helper ends by itself a few minutes later in any case.
-constexpr DWORD ChildStartLimitMs = 60000;
-constexpr DWORD ChildEndLimitMs = 60000;
+// Long enough for a loaded machine; the idle helper ends by itself a few
+// minutes later in any case.
+constexpr DWORD ChildLimitMs = 60000;
+constexpr DWORD NoStatus = 0xFFFFFFFFu;
 
 }  // namespace
 
@@ -41,10 +40,7 @@ BoxRecorder::BoxRecorder() {
     residentMessageBox = RecordBox;
 }
 
-BoxRecorder::~BoxRecorder() {
-    residentMessageBox = MessageBoxA;
-    recordedBoxes.clear();
-}
+BoxRecorder::~BoxRecorder() { residentMessageBox = MessageBoxA; }
 
 const std::vector<Box>& BoxRecorder::boxes() const { return recordedBoxes; }
 
@@ -60,7 +56,6 @@ ScratchFolder::ScratchFolder() {
                         "-" + std::to_string(++serial));
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
-    std::filesystem::create_directories(root_, ignored);
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -76,65 +71,53 @@ std::string ScratchFolder::Path(const std::string& relative) const {
 }
 
 Children::~Children() {
-    for (size_t i = 0; i < processes_.size(); ++i) {
-        if (processes_[i] == nullptr) continue;
-        if (WaitForSingleObject(processes_[i], 0) == WAIT_TIMEOUT) TerminateProcess(processes_[i], 0);
-        WaitForSingleObject(processes_[i], ChildEndLimitMs);
-        CloseHandle(processes_[i]);
+    for (HANDLE process : processes_) {
+        if (process == nullptr) continue;
+        TerminateProcess(process, 0);  // fails harmlessly when it has ended
+        WaitForSingleObject(process, ChildLimitMs);
+        CloseHandle(process);
     }
     for (const std::string& file : files_) DeleteFileA(file.c_str());
 }
 
-size_t Children::StartIdle(const std::string& path) {
-    static unsigned serial = 0;
-    const std::string eventName =
-        "VelmoraIdleReady-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-    HANDLE process = nullptr;
-    DWORD id = 0;
-    if (ready != nullptr && CopyFileA(Backslashes(VELMORA_IDLE_CHILD).c_str(), path.c_str(), FALSE)) {
+size_t Children::Launch(const char* program, const std::string& path, const std::string& arguments) {
+    PROCESS_INFORMATION info{};
+    if (CopyFileA(Backslashes(program).c_str(), path.c_str(), FALSE)) {
         files_.push_back(path);
-        std::string commandLine = "\"" + path + "\" " + eventName;
+        std::string commandLine = "\"" + path + "\" " + arguments;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
         if (CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                            &startup, &info)) {
             CloseHandle(info.hThread);
-            process = info.hProcess;
-            id = info.dwProcessId;
-            HANDLE waits[2] = {ready, process};
-            WaitForMultipleObjects(2, waits, FALSE, ChildStartLimitMs);
         }
     }
-    if (ready != nullptr) CloseHandle(ready);
-    processes_.push_back(process);
-    ids_.push_back(id);
+    processes_.push_back(info.hProcess);
+    ids_.push_back(info.dwProcessId);
     return processes_.size() - 1;
 }
 
-DWORD Children::RunSweepChild(const std::string& path) {
-    if (!CopyFileA(Backslashes(VELMORA_SWEEP_CHILD).c_str(), path.c_str(), FALSE)) return 0xFFFFFFFFu;
-    files_.push_back(path);
-    std::string commandLine = "\"" + path + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
-        return 0xFFFFFFFFu;
+size_t Children::StartIdle(const std::string& path) {
+    static unsigned serial = 0;
+    const std::string event = "VelmoraIdle-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    const size_t index = Launch(VELMORA_IDLE_CHILD, path, event);
+    if (processes_[index] != nullptr) {
+        HANDLE waits[2] = {ready, processes_[index]};
+        WaitForMultipleObjects(2, waits, FALSE, ChildLimitMs);
     }
-    CloseHandle(info.hThread);
-    processes_.push_back(info.hProcess);
-    ids_.push_back(info.dwProcessId);
-    return WaitForEnd(processes_.size() - 1);
+    CloseHandle(ready);
+    return index;
 }
 
+DWORD Children::RunSweepChild(const std::string& path) { return WaitForEnd(Launch(VELMORA_SWEEP_CHILD, path, "")); }
+
 DWORD Children::WaitForEnd(size_t index) const {
-    if (processes_[index] == nullptr) return 0xFFFFFFFFu;
-    WaitForSingleObject(processes_[index], ChildEndLimitMs);
-    DWORD status = 0xFFFFFFFFu;
-    GetExitCodeProcess(processes_[index], &status);
+    DWORD status = NoStatus;
+    if (processes_[index] == nullptr || WaitForSingleObject(processes_[index], ChildLimitMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(processes_[index], &status)) {
+        return NoStatus;
+    }
     return status;
 }
 
@@ -144,29 +127,27 @@ bool Children::Running(size_t index) const {
 
 bool Services::Create(const std::string& name, const std::string& displayName) {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) return false;
     const std::string binary = "\"" + Backslashes(VELMORA_IDLE_CHILD) + "\"";
-    SC_HANDLE service = CreateServiceA(manager, name.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service != nullptr) {
-        names_.push_back(name);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
+    SC_HANDLE service = manager == nullptr ? nullptr
+                                           : CreateServiceA(manager, name.c_str(), displayName.c_str(),
+                                                            SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                            SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binary.c_str(),
+                                                            nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service != nullptr) names.push_back(name);
+    if (service != nullptr) CloseServiceHandle(service);
+    if (manager != nullptr) CloseServiceHandle(manager);
     return service != nullptr;
 }
 
 Services::~Services() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) return;
-    for (const std::string& name : names_) {
-        SC_HANDLE service = OpenServiceA(manager, name.c_str(), DELETE);
+    for (const std::string& name : names) {
+        SC_HANDLE service = manager == nullptr ? nullptr : OpenServiceA(manager, name.c_str(), DELETE);
         if (service == nullptr) continue;
         DeleteService(service);
         CloseServiceHandle(service);
     }
-    CloseServiceHandle(manager);
+    if (manager != nullptr) CloseServiceHandle(manager);
 }
 
 DWORD Services::Lookup(const std::string& name) {
@@ -179,34 +160,41 @@ DWORD Services::Lookup(const std::string& name) {
     return result;
 }
 
-bool RunValues::Add(const std::string& name) { return AddWide(Widen(name)); }
+namespace {
 
-bool RunValues::AddWide(const std::wstring& name) {
+// The Run key for the guards' own use (wide names, so that a name outside
+// the ANSI code page can be made); nullptr when it cannot be opened.
+HKEY OpenRunKey() {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
         ERROR_SUCCESS) {
-        return false;
+        return nullptr;
     }
+    return key;
+}
+
+}  // namespace
+
+bool RunValues::Add(const std::wstring& name) {
     static const wchar_t data[] = L"C:\\velmora-test.exe";
-    const LONG result =
-        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
+    HKEY key = OpenRunKey();
+    if (key == nullptr) return false;
+    const LONG result = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
     RegCloseKey(key);
-    if (result == ERROR_SUCCESS) names_.push_back(name);
+    if (result == ERROR_SUCCESS) names.push_back(name);
     return result == ERROR_SUCCESS;
 }
 
 RunValues::~RunValues() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    for (const std::wstring& name : names_) RegDeleteValueW(key, name.c_str());
+    HKEY key = OpenRunKey();
+    if (key == nullptr) return;
+    for (const std::wstring& name : names) RegDeleteValueW(key, name.c_str());
     RegCloseKey(key);
 }
 
-bool RunValues::Exists(const std::string& name) { return ExistsWide(Widen(name)); }
-
-bool RunValues::ExistsWide(const std::wstring& name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+bool RunValues::Exists(const std::wstring& name) {
+    HKEY key = OpenRunKey();
+    if (key == nullptr) return false;
     const LONG result = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
@@ -219,8 +207,7 @@ bool refuseRunKey = false;
 
 LONG WINAPI CountRunKeyOpen(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
     ++runKeyOpenings;
-    if (refuseRunKey) return ERROR_ACCESS_DENIED;
-    return RegOpenKeyExA(root, path, options, access, key);
+    return refuseRunKey ? ERROR_ACCESS_DENIED : RegOpenKeyExA(root, path, options, access, key);
 }
 
 }  // namespace
@@ -231,10 +218,7 @@ RunKeyOpenCounter::RunKeyOpenCounter(bool refuse) {
     residentRegOpenKey = CountRunKeyOpen;
 }
 
-RunKeyOpenCounter::~RunKeyOpenCounter() {
-    residentRegOpenKey = RegOpenKeyExA;
-    refuseRunKey = false;
-}
+RunKeyOpenCounter::~RunKeyOpenCounter() { residentRegOpenKey = RegOpenKeyExA; }
 
 int RunKeyOpenCounter::count() const { return runKeyOpenings; }
 
@@ -244,18 +228,25 @@ std::map<std::string, FARPROC> fakeFunctions;
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
     const auto fake = fakeFunctions.find(name);
-    if (fake != fakeFunctions.end()) return fake->second;
-    return GetProcAddress(module, name);
+    return fake != fakeFunctions.end() ? fake->second : GetProcAddress(module, name);
+}
+
+template <typename Function>
+FARPROC Address(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
 size_t fakePosition = 0;
 
-void FillEntry(PROCESSENTRY32* entry) {
-    const FakeProcess& process = FakeToolhelp::processes[fakePosition];
+BOOL FakeWalk(PROCESSENTRY32* entry, size_t position) {
+    ++FakeToolhelp::walks;
+    if (entry->dwSize != sizeof *entry) FakeToolhelp::entrySizeWrong = true;
+    fakePosition = position;
+    if (position >= FakeToolhelp::processes.size()) return FALSE;
+    const FakeProcess& process = FakeToolhelp::processes[position];
     entry->th32ProcessID = process.id;
-    const size_t length = std::min(process.path.size(), sizeof entry->szExeFile - 1);
-    process.path.copy(entry->szExeFile, length);
-    entry->szExeFile[length] = '\0';
+    entry->szExeFile[process.path.copy(entry->szExeFile, sizeof entry->szExeFile - 1)] = '\0';
+    return TRUE;
 }
 
 HANDLE WINAPI FakeCreateSnapshot(DWORD, DWORD) {
@@ -263,23 +254,9 @@ HANDLE WINAPI FakeCreateSnapshot(DWORD, DWORD) {
     return CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
-BOOL WINAPI FakeProcess32First(HANDLE, PROCESSENTRY32* entry) {
-    ++FakeToolhelp::walks;
-    if (entry->dwSize != sizeof *entry) FakeToolhelp::entrySizeWrong = true;
-    fakePosition = 0;
-    if (FakeToolhelp::processes.empty()) return FALSE;
-    FillEntry(entry);
-    return TRUE;
-}
+BOOL WINAPI FakeProcess32First(HANDLE, PROCESSENTRY32* entry) { return FakeWalk(entry, 0); }
 
-BOOL WINAPI FakeProcess32Next(HANDLE, PROCESSENTRY32* entry) {
-    ++FakeToolhelp::walks;
-    if (entry->dwSize != sizeof *entry) FakeToolhelp::entrySizeWrong = true;
-    if (fakePosition + 1 >= FakeToolhelp::processes.size()) return FALSE;
-    ++fakePosition;
-    FillEntry(entry);
-    return TRUE;
-}
+BOOL WINAPI FakeProcess32Next(HANDLE, PROCESSENTRY32* entry) { return FakeWalk(entry, fakePosition + 1); }
 
 BOOL WINAPI FakeEnumProcessIds(DWORD* ids, DWORD bufferSize, DWORD* bytesReturned) {
     ++FakeEnumProcesses::calls;
@@ -287,7 +264,7 @@ BOOL WINAPI FakeEnumProcessIds(DWORD* ids, DWORD bufferSize, DWORD* bytesReturne
     if (FakeEnumProcesses::fail) return FALSE;
     const DWORD fit = std::min<DWORD>(FakeEnumProcesses::count, bufferSize / sizeof(DWORD));
     for (DWORD i = 0; i < fit; ++i) ids[i] = FakeEnumProcesses::Id(i);
-    *bytesReturned = static_cast<DWORD>((FakeEnumProcesses::overstate ? FakeEnumProcesses::count : fit) * sizeof(DWORD));
+    *bytesReturned = (FakeEnumProcesses::overstate ? FakeEnumProcesses::count : fit) * DWORD{sizeof(DWORD)};
     return TRUE;
 }
 
@@ -300,23 +277,21 @@ bool FakeToolhelp::entrySizeWrong = false;
 
 void FakeToolhelp::Reset(std::vector<FakeProcess> list) {
     processes = std::move(list);
-    snapshots = 0;
-    walks = 0;
+    snapshots = walks = 0;
     entrySizeWrong = false;
 }
 
 DWORD FakeEnumProcesses::count = 0;
+DWORD FakeEnumProcesses::lastBufferSize = 0;
 bool FakeEnumProcesses::overstate = false;
 bool FakeEnumProcesses::fail = false;
 int FakeEnumProcesses::calls = 0;
-DWORD FakeEnumProcesses::lastBufferSize = 0;
 
 void FakeEnumProcesses::Reset(DWORD processCount) {
     count = processCount;
-    overstate = false;
-    fail = false;
-    calls = 0;
     lastBufferSize = 0;
+    overstate = fail = false;
+    calls = 0;
 }
 
 LookupFakes::LookupFakes() {
@@ -324,80 +299,58 @@ LookupFakes::LookupFakes() {
     residentGetProcAddress = FakeGetProcAddress;
 }
 
-LookupFakes::~LookupFakes() {
-    residentGetProcAddress = GetProcAddress;
-    fakeFunctions.clear();
-}
-
-void LookupFakes::ReplaceAddress(const char* name, FARPROC function) { fakeFunctions[name] = function; }
+LookupFakes::~LookupFakes() { residentGetProcAddress = GetProcAddress; }
 
 void LookupFakes::UseFakeToolhelp() {
-    Replace("CreateToolhelp32Snapshot", FakeCreateSnapshot);
-    Replace("Process32First", FakeProcess32First);
-    Replace("Process32Next", FakeProcess32Next);
+    fakeFunctions["CreateToolhelp32Snapshot"] = Address(FakeCreateSnapshot);
+    fakeFunctions["Process32First"] = Address(FakeProcess32First);
+    fakeFunctions["Process32Next"] = Address(FakeProcess32Next);
 }
 
-void LookupFakes::UseFakeEnumProcesses() { Replace("EnumProcesses", FakeEnumProcessIds); }
+void LookupFakes::UseFakeEnumProcesses() { fakeFunctions["EnumProcesses"] = Address(FakeEnumProcessIds); }
 
-namespace {
+void LookupFakes::Remove(const char* name) { fakeFunctions[name] = nullptr; }
 
-// The layout of the system's handle table (information class 16).
-struct HandleEntry {
-    ULONG processId;
-    UCHAR objectType;
-    UCHAR flags;
-    USHORT handle;
-    PVOID object;
-    ACCESS_MASK access;
-};
-struct HandleTable {
-    ULONG count;
-    HandleEntry entries[1];
-};
-using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-}  // namespace
-
+// The system's handle table (information class 16), counted for this
+// process. The first failed assertion of a run costs a few handles, so a
+// count is only meaningful while everything before it passed.
 int OwnHandleCount() {
-    auto query = reinterpret_cast<QuerySystemInformation>(
+    struct Entry {
+        ULONG processId;
+        UCHAR objectType, flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    struct Table {
+        ULONG count;
+        Entry entries[1];
+    };
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr) return -1;
     std::vector<unsigned char> buffer(1 << 20);
-    for (;;) {
-        ULONG length = 0;
-        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &length);
-        if (status == 0) break;
-        if (static_cast<ULONG>(status) != 0xC0000004u || buffer.size() > (64u << 20)) return -1;
+    ULONG length = 0;
+    while (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &length) != 0) {
+        if (buffer.size() > (64u << 20)) return -1;
         buffer.resize(buffer.size() * 2);
     }
-    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
-    int count = 0;
-    for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].processId == GetCurrentProcessId()) ++count;
-    }
-    return count;
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    return static_cast<int>(std::count_if(table->entries, table->entries + table->count,
+                                          [](const Entry& e) { return e.processId == GetCurrentProcessId(); }));
 }
 
 bool DebugPrivilegeEnabled() {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    LUID debug{};
-    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size + sizeof(TOKEN_PRIVILEGES));
-    bool enabled = false;
-    if (GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &size)) {
-        const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-        for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-            const LUID& luid = privileges->Privileges[i].Luid;
-            if (luid.LowPart == debug.LowPart && luid.HighPart == debug.HighPart) {
-                enabled = (privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
-            }
-        }
-    }
+    PRIVILEGE_SET wanted{};
+    wanted.PrivilegeCount = 1;
+    wanted.Control = PRIVILEGE_SET_ALL_NECESSARY;
+    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &wanted.Privilege[0].Luid);
+    BOOL enabled = FALSE;
+    if (!PrivilegeCheck(token, &wanted, &enabled)) enabled = FALSE;
     CloseHandle(token);
-    return enabled;
+    return enabled != FALSE;
 }
 
 void SetDebugPrivilege(bool enabled) {
@@ -417,10 +370,7 @@ std::string OwnPath() {
     return path;
 }
 
-std::string FileNamePart(const std::string& path) {
-    const size_t backslash = path.rfind('\\');
-    return backslash == std::string::npos ? path : path.substr(backslash + 1);
-}
+std::string FileNamePart(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
 
 bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

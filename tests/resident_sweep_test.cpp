@@ -158,19 +158,19 @@ TEST(ResidentSweep, StopsAndDeletesServicesByServiceName) {
 
 TEST(ResidentSweep, DeletesStartupValuesByNameInBoundedPasses) {
     RunValues values;
-    for (const char* name : {"Alpha", "Wqk", "xwqk", "krn132a", "Velmora"}) ASSERT_TRUE(values.Add(name)) << name;
+    for (const wchar_t* name : {L"Alpha", L"Wqk", L"xwqk", L"krn132a", L"Velmora"}) ASSERT_TRUE(values.Add(name));
     {
         RunKeyOpenCounter openings;
         RemoveThreatRunValues();
         EXPECT_EQ(openings.count(), 3);  // one pass per deletion and a last one
     }
-    EXPECT_FALSE(RunValues::Exists("Wqk"));
-    EXPECT_FALSE(RunValues::Exists("krn132a"));
-    for (const char* name : {"Alpha", "xwqk", "Velmora"}) EXPECT_TRUE(RunValues::Exists(name)) << name;
+    EXPECT_FALSE(RunValues::Exists(L"Wqk"));
+    EXPECT_FALSE(RunValues::Exists(L"krn132a"));
+    for (const wchar_t* name : {L"Alpha", L"xwqk", L"Velmora"}) EXPECT_TRUE(RunValues::Exists(name));
 
     // Names of 254 characters are read; 255 do not fit and stay.
-    const std::string fits = "wqk" + std::string(251, 'a');
-    const std::string tooLong = "wqk" + std::string(252, 'b');
+    const std::wstring fits = L"wqk" + std::wstring(251, L'a');
+    const std::wstring tooLong = L"wqk" + std::wstring(252, L'b');
     ASSERT_TRUE(values.Add(fits));
     ASSERT_TRUE(values.Add(tooLong));
     {
@@ -182,22 +182,21 @@ TEST(ResidentSweep, DeletesStartupValuesByNameInBoundedPasses) {
     EXPECT_TRUE(RunValues::Exists(tooLong));
 
     // A name outside the ANSI code page reads back as "wqk?", which names no
-    // value: its deletion fails and the next pass would find it again. The
+    // value: its deletion fails and a new pass would find it again. The
     // sweep ends all the same, after deleting what it can.
     const std::wstring undeletable = L"wqk\x4E2D";
-    ASSERT_TRUE(values.AddWide(undeletable));
-    ASSERT_TRUE(values.Add("krn132b"));
+    ASSERT_TRUE(values.Add(undeletable));
+    ASSERT_TRUE(values.Add(L"krn132b"));
     {
         RunKeyOpenCounter openings;
         RemoveThreatRunValues();
         EXPECT_EQ(openings.count(), 2);
     }
-    EXPECT_FALSE(RunValues::Exists("krn132b"));
-    EXPECT_TRUE(RunValues::ExistsWide(undeletable));
-    EXPECT_TRUE(RunValues::Exists(tooLong));
+    EXPECT_FALSE(RunValues::Exists(L"krn132b"));
+    EXPECT_TRUE(RunValues::Exists(undeletable));
 
     // A key that cannot be opened ends the step at once.
-    ASSERT_TRUE(values.Add("winkAgain"));
+    ASSERT_TRUE(values.Add(L"winkAgain"));
     {
         RunKeyOpenCounter refused(true);
         BoxRecorder recorder;
@@ -205,9 +204,9 @@ TEST(ResidentSweep, DeletesStartupValuesByNameInBoundedPasses) {
         EXPECT_EQ(refused.count(), 1);
         ExpectBoxes(recorder, {});
     }
-    EXPECT_TRUE(RunValues::Exists("winkAgain"));
+    EXPECT_TRUE(RunValues::Exists(L"winkAgain"));
     RemoveThreatRunValues();
-    EXPECT_FALSE(RunValues::Exists("winkAgain"));
+    EXPECT_FALSE(RunValues::Exists(L"winkAgain"));
 }
 
 TEST(ResidentSweep, OnThe9xFamilyHandlesProcessesAndValuesButNoServices) {
@@ -216,7 +215,7 @@ TEST(ResidentSweep, OnThe9xFamilyHandlesProcessesAndValuesButNoServices) {
     Services services;
     RunValues values;
     ASSERT_TRUE(services.Create("wqkVelmora9x", "Velmora 9x test service"));
-    ASSERT_TRUE(values.Add("wink9x"));
+    ASSERT_TRUE(values.Add(L"wink9x"));
     const size_t child = children.StartIdle(folder.Path("WQK9X.EXE"));
     ASSERT_TRUE(children.Running(child));
     SetDebugPrivilege(false);
@@ -229,7 +228,7 @@ TEST(ResidentSweep, OnThe9xFamilyHandlesProcessesAndValuesButNoServices) {
         ExpectBoxes(recorder, {ProcessRemoved});
     }
     EXPECT_EQ(children.WaitForEnd(child), TerminatedBySweep);
-    EXPECT_FALSE(RunValues::Exists("wink9x"));
+    EXPECT_FALSE(RunValues::Exists(L"wink9x"));
     EXPECT_EQ(Services::Lookup("wqkVelmora9x"), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(DebugPrivilegeEnabled());
 
