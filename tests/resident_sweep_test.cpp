@@ -168,11 +168,13 @@ TEST(ResidentSweep, DeletesStartupValuesByNameInBoundedPasses) {
     EXPECT_FALSE(RunValues::Exists(L"krn132a"));
     for (const wchar_t* name : {L"Alpha", L"xwqk", L"Velmora"}) EXPECT_TRUE(RunValues::Exists(name));
 
-    // Names of 254 characters are read; 255 do not fit and stay.
+    // Names of 254 characters are read; 255 and more do not fit and stay.
     const std::wstring fits = L"wqk" + std::wstring(251, L'a');
     const std::wstring tooLong = L"wqk" + std::wstring(252, L'b');
+    const std::wstring farTooLong = L"WINK" + std::wstring(296, L'c');
     ASSERT_TRUE(values.Add(fits));
     ASSERT_TRUE(values.Add(tooLong));
+    ASSERT_TRUE(values.Add(farTooLong));
     {
         RunKeyOpenCounter openings;
         RemoveThreatRunValues();
@@ -180,6 +182,7 @@ TEST(ResidentSweep, DeletesStartupValuesByNameInBoundedPasses) {
     }
     EXPECT_FALSE(RunValues::Exists(fits));
     EXPECT_TRUE(RunValues::Exists(tooLong));
+    EXPECT_TRUE(RunValues::Exists(farTooLong));
 
     // A name outside the ANSI code page reads back as "wqk?", which names no
     // value: its deletion fails and a new pass would find it again. The
