@@ -80,10 +80,6 @@ PathKind QueryPathKind(const char* path) {
     return PathOther;
 }
 
-PlatformFamily platformFamilyOverride = FamilyAuto;
-
-bool IsNtFamily() { return platformFamilyOverride != FamilyWin9x; }
-
 bool ClearAttributes(const char* path) {
     struct stat info {};
     if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;

@@ -58,13 +58,6 @@ PathKind QueryPathKind(const char* path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
 }
 
-PlatformFamily platformFamilyOverride = FamilyAuto;
-
-bool IsNtFamily() {
-    if (platformFamilyOverride != FamilyAuto) return platformFamilyOverride == FamilyNt;
-    return (GetVersion() & 0x80000000u) == 0;
-}
-
 bool ClearAttributes(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/family.h"
+
 extern const char PathSeparator;
 
 constexpr uint32_t EntryNameSize = 260;
@@ -43,8 +45,3 @@ bool MovePath(const char* from, const char* to);  // fails when to exists
 bool ScheduleDelete(const char* path);
 bool ScheduleMove(const char* from, const char* to);
 bool WriteWininitRename(const char* target, const char* source);
-
-enum PlatformFamily { FamilyAuto = -1, FamilyNt = 0, FamilyWin9x = 1 };
-// Tests choose the family; FamilyAuto asks the running system.
-extern PlatformFamily platformFamilyOverride;
-bool IsNtFamily();

@@ -1,9 +1,9 @@
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/check_context.h"
 #include "engine/detectors.h"
+#include "platform/text.h"
 #include "scan/deferred.h"
 #include "scan/front_end.h"
 #include "scan/fs.h"
@@ -15,13 +15,6 @@
 namespace {
 
 const char* const ExecutableExtensions[] = {"exe", "com", "dll", "ocx", "scr", "cpl", "pif", "lnk", "bat", "cmd"};
-
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
-    }
-    return *a == *b;
-}
 
 // Only files with an executable extension are worth a row when they cannot
 // be opened; the text after the last dot of the whole path must match.

@@ -1,0 +1,11 @@
+// Which Windows platform family the program runs on. The scan needs it for
+// restart-time operations, the resident sweep for services and the choice of
+// process enumerator.
+#pragma once
+
+enum PlatformFamily { FamilyAuto = -1, FamilyNt = 0, FamilyWin9x = 1 };
+
+// Test seam: tests choose the family; FamilyAuto asks the running system.
+extern PlatformFamily platformFamilyOverride;
+
+bool IsNtFamily();

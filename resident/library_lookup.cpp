@@ -1,0 +1,3 @@
+#include "resident/library_lookup.h"
+
+FARPROC(WINAPI* residentGetProcAddress)(HMODULE, LPCSTR) = GetProcAddress;

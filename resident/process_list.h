@@ -1,0 +1,26 @@
+// The owner of the process enumerator that fits the running platform family.
+// Use: construct, start once, next until it returns 0, destroy.
+#pragma once
+
+#include <windows.h>
+
+class ProcessEnumerator;
+
+class ProcessList {
+public:
+    ProcessList();  // never fails; may end without an enumerator
+    virtual ~ProcessList();
+    ProcessList(const ProcessList&) = delete;
+    ProcessList& operator=(const ProcessList&) = delete;
+
+    void start();
+    // path receives a NUL-terminated ANSI path of at most length bytes.
+    int next(DWORD* processId, char* path, DWORD length);
+
+private:
+    ProcessEnumerator* enumerator;
+};
+
+// dwPlatformId of GetVersionExA (0 when the call fails); a family chosen
+// through platformFamilyOverride stands for the id of that family.
+DWORD RunningPlatformId();

@@ -1,0 +1,20 @@
+// The start-up sweep of the running system: processes whose executable file
+// names carry a threat prefix are terminated, such services stopped and
+// deleted (NT family only) and such values deleted from the machine-wide Run
+// key. Every process or service found is reported in a message box, which
+// blocks until it is dismissed.
+#pragma once
+
+#include <windows.h>
+
+// The dialog runs this as the last step of its initialisation, before it is
+// first shown. Always returns 0.
+int ResidentSweep();
+
+// The steps of the sweep.
+void EnableDebugPrivilege();
+void RemoveThreatServices();
+int TerminateThreatProcess(DWORD processId);  // 1 when terminated
+void RemoveThreatRunValues();
+// True when name begins with "wink", "krn132" or "wqk", ignoring ASCII case.
+bool HasThreatPrefix(const char* name);

@@ -1,0 +1,57 @@
+#include <cstring>
+
+#include "resident/library_lookup.h"
+#include "resident/process_enumerator.h"
+
+// The 95/98/Me record is 296 bytes; 64-bit builds have a wider one.
+static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 layout");
+
+ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
+    module = GetModuleHandleA("KERNEL32.DLL");
+    if (module == nullptr) {
+        module = LoadLibraryA("kernel32.dll");
+        if (module == nullptr) return;
+        ownsModule = 1;
+    }
+    createSnapshot = LookUpFunction<CreateSnapshotFunction>(module, "CreateToolhelp32Snapshot");
+    firstProcess = LookUpFunction<ProcessWalkFunction>(module, "Process32First");
+    nextProcess = LookUpFunction<ProcessWalkFunction>(module, "Process32Next");
+    if (usable()) entry.dwSize = sizeof entry;
+}
+
+// The snapshot is closed here and whenever a new one replaces it: each one
+// is a kernel object that would otherwise live as long as the program.
+ToolhelpProcessEnumerator::~ToolhelpProcessEnumerator() {
+    if (snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) CloseHandle(snapshot);
+    if (ownsModule == 1) FreeLibrary(module);
+}
+
+int ToolhelpProcessEnumerator::takeSnapshot() {
+    if (!usable()) return 0;
+    if (snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) CloseHandle(snapshot);
+    snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
+    return snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr;
+}
+
+int ToolhelpProcessEnumerator::rewind() {
+    hasEntry = 0;
+    if (usable() && snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) {
+        entry.dwSize = sizeof entry;
+        hasEntry = firstProcess(snapshot, &entry) ? 1 : 0;
+    }
+    return 1;
+}
+
+// Works one entry ahead: entry holds the process to deliver now, and the
+// following one is fetched before returning.
+int ToolhelpProcessEnumerator::next(DWORD* processId, char* path, DWORD length) {
+    if (hasEntry == 0) return 0;
+    *processId = entry.th32ProcessID;
+    if (length > 0) {
+        const size_t count = length < sizeof entry.szExeFile ? length : sizeof entry.szExeFile;
+        std::memcpy(path, entry.szExeFile, count);
+        path[count - 1] = '\0';
+    }
+    hasEntry = nextProcess(snapshot, &entry) ? 1 : 0;
+    return 1;
+}

@@ -1,0 +1,252 @@
+// Process enumeration on both platform families. Wine offers Toolhelp32 as
+// well as PSAPI, so both enumerators run here for real; fakes of the
+// looked-up functions stand in where the system cannot be made to misbehave.
+#ifdef _WIN32
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "resident/process_enumerator.h"
+#include "resident/process_list.h"
+#include "tests/resident_support.h"
+
+namespace {
+
+using namespace resident_test;
+
+constexpr DWORD PathSize = 260;
+constexpr DWORD Untouched = 0xDEADBEEFu;
+
+struct Delivered {
+    DWORD id;
+    std::string path;
+};
+
+// Walks a started list to its end; afterwards two more calls must still
+// deliver nothing and leave the outputs alone.
+std::vector<Delivered> Drain(ProcessList& list) {
+    std::vector<Delivered> delivered;
+    DWORD id = Untouched;
+    char path[PathSize];
+    std::memset(path, 'X', sizeof path);
+    while (list.next(&id, path, PathSize) != 0) {
+        const void* end = std::memchr(path, '\0', sizeof path);
+        EXPECT_NE(end, nullptr) << "path without its terminating NUL";
+        delivered.push_back({id, end != nullptr ? std::string(path) : std::string()});
+        if (delivered.size() > 100000) break;
+        std::memset(path, 'X', sizeof path);
+        id = Untouched;
+    }
+    for (int again = 0; again < 2; ++again) {
+        EXPECT_EQ(list.next(&id, path, PathSize), 0);
+        EXPECT_EQ(id, Untouched);
+        EXPECT_EQ(path[0], 'X');
+    }
+    return delivered;
+}
+
+const Delivered* Find(const std::vector<Delivered>& delivered, DWORD id) {
+    for (const Delivered& process : delivered) {
+        if (process.id == id) return &process;
+    }
+    return nullptr;
+}
+
+TEST(ProcessEnumeration, BothFamiliesDeliverRunningProcessesWithTheirPaths) {
+    ScratchFolder folder;
+    Children children;
+    const std::string childPath = folder.Path("enumerated.exe");
+    const size_t child = children.StartIdle(childPath);
+    ASSERT_TRUE(children.Running(child));
+
+    {
+        FamilyChoice nt(FamilyNt);
+        ProcessList list;
+        list.start();
+        const std::vector<Delivered> delivered = Drain(list);
+        EXPECT_GT(delivered.size(), 2u);
+        const Delivered* self = Find(delivered, GetCurrentProcessId());
+        ASSERT_NE(self, nullptr);
+        EXPECT_TRUE(SameTextIgnoringCase(self->path, OwnPath())) << self->path;
+        const Delivered* other = Find(delivered, children.Id(child));
+        ASSERT_NE(other, nullptr);
+        EXPECT_TRUE(SameTextIgnoringCase(other->path, childPath)) << other->path;
+        for (const Delivered& process : delivered) EXPECT_LT(process.path.size(), PathSize);
+
+        // A second start captures afresh and delivers from the beginning.
+        list.start();
+        EXPECT_NE(Find(Drain(list), GetCurrentProcessId()), nullptr);
+    }
+    {
+        // Toolhelp32 reports the file name here (the 95/98/Me family
+        // reports the whole path); either way its last part is the name.
+        FamilyChoice win9x(FamilyWin9x);
+        ProcessList list;
+        list.start();
+        const std::vector<Delivered> delivered = Drain(list);
+        EXPECT_GT(delivered.size(), 2u);
+        const Delivered* self = Find(delivered, GetCurrentProcessId());
+        ASSERT_NE(self, nullptr);
+        EXPECT_TRUE(SameTextIgnoringCase(FileNamePart(self->path), FileNamePart(OwnPath()))) << self->path;
+        const Delivered* other = Find(delivered, children.Id(child));
+        ASSERT_NE(other, nullptr);
+        EXPECT_TRUE(SameTextIgnoringCase(FileNamePart(other->path), "enumerated.exe")) << other->path;
+    }
+}
+
+TEST(ProcessEnumeration, PsapiKeepsTheFirst512IdsAndNeverReadsPastThem) {
+    FamilyChoice nt(FamilyNt);
+    LookupFakes fakes;
+    fakes.UseFakeEnumProcesses();
+
+    struct Case {
+        DWORD running;
+        bool overstate;
+        size_t expected;
+    };
+    // At the limit, one past it, far past it, and a count that claims more
+    // bytes than the buffer has.
+    const Case cases[] = {{511, false, 511}, {512, false, 512}, {513, false, 512}, {600, false, 512},
+                          {600, true, 512},  {0, false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.running << " running, overstated " << c.overstate);
+        FakeEnumProcesses::Reset(c.running);
+        FakeEnumProcesses::overstate = c.overstate;
+        ProcessList list;
+        list.start();
+        const std::vector<Delivered> delivered = Drain(list);
+        EXPECT_EQ(FakeEnumProcesses::calls, 1);
+        EXPECT_EQ(FakeEnumProcesses::lastBufferSize, 2048u);
+        ASSERT_EQ(delivered.size(), c.expected);
+        for (size_t i = 0; i < delivered.size(); ++i) {
+            EXPECT_EQ(delivered[i].id, FakeEnumProcesses::Id(static_cast<DWORD>(i)));
+            // No process has these ids: each is delivered, with an empty path.
+            EXPECT_EQ(delivered[i].path, "");
+        }
+    }
+
+    FakeEnumProcesses::Reset(10);
+    FakeEnumProcesses::fail = true;
+    ProcessList failing;
+    failing.start();
+    EXPECT_TRUE(Drain(failing).empty());
+    EXPECT_EQ(FakeEnumProcesses::calls, 1);
+}
+
+TEST(ProcessEnumeration, AMissingFunctionLeavesAnEnumeratorThatListsNothing) {
+    LookupFakes fakes;
+    fakes.UseFakeToolhelp();
+    fakes.UseFakeEnumProcesses();
+    const std::vector<FakeProcess> listed = {{0x7FFF0004u, "C:\\A\\ONE.EXE"}, {0x7FFF0008u, "two.exe"}};
+
+    {
+        // With all three Toolhelp32 functions the stand-ins are used ...
+        FamilyChoice win9x(FamilyWin9x);
+        FakeToolhelp::Reset(listed);
+        ProcessList list;
+        list.start();
+        const std::vector<Delivered> delivered = Drain(list);
+        ASSERT_EQ(delivered.size(), 2u);
+        EXPECT_EQ(delivered[0].id, 0x7FFF0004u);
+        EXPECT_EQ(delivered[0].path, "C:\\A\\ONE.EXE");
+        EXPECT_EQ(delivered[1].path, "two.exe");
+        EXPECT_EQ(FakeToolhelp::snapshots, 1);
+        EXPECT_FALSE(FakeToolhelp::entrySizeWrong);
+    }
+    for (const char* missing : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
+        SCOPED_TRACE(missing);
+        // ... without any one of them none is called and nothing is listed.
+        fakes.UseFakeToolhelp();
+        fakes.Remove(missing);
+        FamilyChoice win9x(FamilyWin9x);
+        FakeToolhelp::Reset(listed);
+        ToolhelpProcessEnumerator enumerator;
+        EXPECT_FALSE(enumerator.usable());
+        EXPECT_EQ(enumerator.takeSnapshot(), 0);
+        EXPECT_EQ(enumerator.rewind(), 1);
+        DWORD id = Untouched;
+        char path[PathSize] = "untouched";
+        EXPECT_EQ(enumerator.next(&id, path, PathSize), 0);
+        EXPECT_EQ(id, Untouched);
+        EXPECT_STREQ(path, "untouched");
+        EXPECT_EQ(FakeToolhelp::snapshots, 0);
+        EXPECT_EQ(FakeToolhelp::walks, 0);
+    }
+    for (const char* missing : {"EnumProcesses", "GetModuleFileNameExA", "EnumProcessModules"}) {
+        SCOPED_TRACE(missing);
+        fakes.UseFakeEnumProcesses();
+        fakes.Remove(missing);
+        FakeEnumProcesses::Reset(5);
+        FamilyChoice nt(FamilyNt);
+        ProcessList list;
+        list.start();
+        EXPECT_TRUE(Drain(list).empty());
+        EXPECT_EQ(FakeEnumProcesses::calls, 0);
+    }
+
+    // Only the two known platform ids have an enumerator.
+    for (DWORD platformId : {0u, 3u, 0xFFFFFFFFu}) {
+        std::unique_ptr<ProcessEnumerator> none(NewProcessEnumerator(platformId));
+        EXPECT_EQ(none, nullptr) << platformId;
+    }
+    std::unique_ptr<ProcessEnumerator> toolhelp(NewProcessEnumerator(VER_PLATFORM_WIN32_WINDOWS));
+    EXPECT_NE(dynamic_cast<ToolhelpProcessEnumerator*>(toolhelp.get()), nullptr);
+    std::unique_ptr<ProcessEnumerator> psapi(NewProcessEnumerator(VER_PLATFORM_WIN32_NT));
+    EXPECT_NE(dynamic_cast<PsapiProcessEnumerator*>(psapi.get()), nullptr);
+}
+
+TEST(ProcessEnumeration, EnumeratorsCloseWhatTheyOpen) {
+    {
+        // Each new snapshot replaces the last one, which is closed; the
+        // last is closed with the list.
+        FamilyChoice win9x(FamilyWin9x);
+        const int before = OwnHandleCount();
+        ASSERT_GT(before, 0);
+        {
+            ProcessList list;
+            list.start();
+            const int withOne = OwnHandleCount();
+            EXPECT_EQ(withOne, before + 1);
+            list.start();
+            list.start();
+            EXPECT_EQ(OwnHandleCount(), withOne);
+            Drain(list);
+        }
+        EXPECT_EQ(OwnHandleCount(), before);
+    }
+    {
+        // The same with the stand-in, whose snapshots are events.
+        LookupFakes fakes;
+        fakes.UseFakeToolhelp();
+        FakeToolhelp::Reset({{0x7FFF0004u, "x.exe"}});
+        FamilyChoice win9x(FamilyWin9x);
+        const int before = OwnHandleCount();
+        {
+            ProcessList list;
+            for (int i = 0; i < 3; ++i) list.start();
+            EXPECT_EQ(Drain(list).size(), 1u);
+        }
+        EXPECT_EQ(FakeToolhelp::snapshots, 3);
+        EXPECT_EQ(OwnHandleCount(), before);
+    }
+    {
+        // Every process opened to read its path is closed again.
+        FamilyChoice nt(FamilyNt);
+        const int before = OwnHandleCount();
+        {
+            ProcessList list;
+            list.start();
+            EXPECT_NE(Find(Drain(list), GetCurrentProcessId()), nullptr);
+        }
+        EXPECT_EQ(OwnHandleCount(), before);
+    }
+}
+
+}  // namespace
+
+#endif  // _WIN32
