@@ -7,6 +7,7 @@
 #include "app/program.h"
 #include "app/resource_ids.h"
 #include "app/texts.h"
+#include "resident/resident_sweep.h"
 #include "scan/front_end.h"
 #include "scan/scan_run.h"
 #include "scan/scan_state.h"
@@ -64,6 +65,9 @@ void InitialiseDialog(HWND dialog) {
     SelectedFolder[0] = '\0';
     ShowObject(SelectedFolder);
     ScanState = StateIdle;
+    // Before the window is first shown (the template is not visible): the
+    // threats' running parts are ended before the user can do anything.
+    ResidentSweep();
 }
 
 void ShowAbout(HWND dialog) {
