@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -263,6 +265,124 @@ TEST_F(InUseTest, WormCopyInUseIsDeletedAtRestart) {
     ASSERT_EQ(pretendRequests.size(), 1u);
     EXPECT_EQ(pretendRequests[0], std::make_pair(file, std::string()));
 #endif
+}
+
+// The restart-time requests that name target as their target (a deletion
+// of it or a move onto it), wherever they were recorded.
+size_t RequestsOn(const std::string& target) {
+    size_t count = 0;
+#ifdef _WIN32
+    for (const auto& pair : PendingPairs()) {
+        if (pair.second.empty() ? EndsWithPath(pair.first, target) : EndsWithPath(pair.second, target)) ++count;
+    }
+#else
+    for (const auto& request : pretendRequests) {
+        if ((request.second.empty() ? request.first : request.second) == target) ++count;
+    }
+#endif
+    return count;
+}
+
+TEST_F(InUseTest, CuredCopyIsKeptWhenItsReplacementCannotBeFullyScheduled) {
+    const synth::Sample host = synth::MakeElkernAB('B', 4, 81);
+    const std::string file = Path("x.exe");
+    const std::string copy = file + ".zq-000";
+    PretendRestartOperations();
+    // NT: the deletion of the file is asked for first, so a failure of the
+    // second request leaves a file that goes at restart; 1 is the first
+    // request failing, and then the 95/98/Me family's wininit.ini entry.
+    struct Case {
+        PlatformFamily family;
+        uint32_t failingRequest;
+        size_t requestsLeft;
+    };
+    for (const Case& c : {Case{FamilyNt, 2, 1}, Case{FamilyNt, 1, 0}, Case{FamilyWin9x, 1, 0}}) {
+        SCOPED_TRACE("family " + std::to_string(c.family) + ", request " + std::to_string(c.failingRequest));
+        recorder::Reset();
+        ResetScanStatistics();
+        pretendRequests.clear();
+        Write("x.exe", host.bytes);
+        std::filesystem::remove(copy);
+        platformFamilyOverride = c.family;
+        seamRequestCount = 0;
+        seamFailRequest = c.failingRequest;
+#ifdef _WIN32
+        const size_t before = RequestsOn(file);
+#else
+        const size_t before = 0;
+#endif
+        {
+            BLOCK_WRITES(block, "x.exe");
+            Handle("x.exe");
+        }
+        const std::vector<Row> expected = {
+            {file, Infected("Win32.Elkern.B")}, {file, CopyMadeText}, {copy, Infected("Win32.Elkern.B")},
+            {copy, DisinfectedText},            {file, UnableToDisinfectText},
+        };
+        EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+        EXPECT_EQ(ScanStatistics.failed, 1);
+        EXPECT_EQ(ScanStatistics.disinfectedAtRestart, 0);
+        EXPECT_EQ(Read("x.exe"), host.bytes);
+        ASSERT_TRUE(Exists("x.exe.zq-000")) << "the cured copy may be all that is left after a restart";
+        EXPECT_EQ(Read("x.exe.zq-000"), host.clean);
+        EXPECT_EQ(RequestsOn(file) - before, c.requestsLeft);
+#ifdef _WIN32
+        if (c.family == FamilyWin9x) {
+            char value[600] = {};
+            GetPrivateProfileStringA("rename", file.c_str(), "", value, sizeof value, "wininit.ini");
+            EXPECT_EQ(std::string(value), "") << "no wininit.ini entry";
+        }
+#endif
+    }
+}
+
+// Keeps the first copy of a file from being written, so that it is treated
+// through a copy of its own.
+std::unique_ptr<WriteBlock> copyBlock;
+
+void BlockFirstCopy(const char* path) {
+    const std::string name(path);
+    if (!copyBlock && name.size() > 7 && name.compare(name.size() - 7, 7, ".zq-000") == 0) {
+        copyBlock = std::make_unique<WriteBlock>(name);
+    }
+}
+
+TEST_F(InUseTest, FailedTreatmentOfACopyIsNeverScheduledInTheFilesPlace) {
+    const synth::Sample host = synth::MakeElkernAB('A', 7, 82);
+    const std::string file = Path("y.exe");
+    const std::string copy = file + ".zq-000";
+    const std::string copyOfCopy = copy + ".zq-000";
+    Write("y.exe", host.bytes);
+    PretendRestartOperations();
+    platformFamilyOverride = FamilyNt;
+    // The copy of the copy is cured, but putting it in the copy's place
+    // fails at its first request; the copy stays infected.
+    seamRequestCount = 0;
+    seamFailRequest = 1;
+    seamBeforeWritableOpen = BlockFirstCopy;
+#ifdef _WIN32
+    const size_t before = RequestsOn(file);
+#else
+    const size_t before = 0;
+#endif
+    {
+        BLOCK_WRITES(block, "y.exe");
+        Handle("y.exe");
+        seamBeforeWritableOpen = nullptr;
+        const bool blocked = copyBlock && copyBlock->Ok();
+        copyBlock.reset();
+        if (!blocked) GTEST_SKIP() << "cannot keep the copy from being written here";
+    }
+    ASSERT_GE(recorder::rows.size(), 8u) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[4], (Row{copyOfCopy, Infected("Win32.Elkern.A")})) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[5], (Row{copyOfCopy, DisinfectedText}));
+    EXPECT_EQ(recorder::rows[6], (Row{copy, UnableToDisinfectText}));
+    EXPECT_EQ(recorder::rows.back(), (Row{file, UnableToDisinfectText})) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.disinfectedAtRestart, 0);
+    EXPECT_EQ(ScanStatistics.failed, 2);
+    EXPECT_EQ(RequestsOn(file) - before, 0u) << "nothing may replace or delete the file at restart";
+    EXPECT_EQ(Read("y.exe"), host.bytes);
+    EXPECT_EQ(Read("y.exe.zq-000.zq-000"), host.clean) << "a cured copy whose move failed stays";
 }
 
 TEST_F(InUseTest, TakenCopyNameMovesOnToTheNextNumber) {
