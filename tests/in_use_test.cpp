@@ -144,10 +144,12 @@ bool EndsWithPath(const std::string& recorded, const std::string& path) {
 // them, as (from, to) pairs; to is empty for a deletion.
 std::vector<std::pair<std::string, std::string>> pretendRequests;
 
+#ifndef _WIN32
 bool RecordRequest(const char* from, const char* to) {
     pretendRequests.emplace_back(from, to != nullptr ? to : "");
     return true;
 }
+#endif
 
 class InUseTest : public ScanFolderTest {
 protected:
