@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/front_end_cli.h"
+#include "cli/stop_requests.h"
 #include "engine/file_io.h"
 #include "scan/front_end.h"
 #include "scan/fs.h"
@@ -18,6 +20,7 @@ namespace {
 constexpr int ExitClean = 0;
 constexpr int ExitFound = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitStopped = 3;
 
 void PrintUsage(FILE* out) {
     std::fprintf(out,
@@ -26,7 +29,8 @@ void PrintUsage(FILE* out) {
                  "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
                  "infected hosts are repaired in place, worm copies are deleted.\n"
                  "Prints one line per finding or action (path, tab, status), then the report.\n"
-                 "Exit status: 0 nothing found, 1 something found, 2 usage or path error.\n"
+                 "Exit status: 0 nothing found, 1 something found, 2 usage or path error,\n"
+                 "3 stopped before the end (a signal, or the results could not be written).\n"
                  "  --detect-only  examine and report only; change no file\n"
                  "  --help         show this text\n"
                  "  --version      show the version\n");
@@ -103,9 +107,17 @@ int main(int argc, char** argv) {
 
     ResetScanStatistics();
     keepScanning.store(1, std::memory_order_relaxed);
-    for (size_t i = 0; i < paths.size(); ++i) ScanPath(paths[i], kinds[i]);
+    InstallStopRequests();
+    for (size_t i = 0; i < paths.size() && keepScanning.load(std::memory_order_relaxed) != 0; ++i) {
+        ScanPath(paths[i], kinds[i]);
+    }
+    // Only a stop request clears the flag during the scan; read it once, so
+    // that the exit status says what the report covers.
+    const bool stopped = keepScanning.load(std::memory_order_relaxed) == 0;
     ReportResults();
+    ScanFinished();
 
+    if (stopped || outputFailed) return ExitStopped;
     const bool found = ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious > 0;
     return found ? ExitFound : ExitClean;
 }

@@ -1,6 +1,5 @@
 #include "engine/detectors.h"
 
-#include "engine/crc32.h"
 #include "engine/elkern_layout.h"
 #include "engine/exe_headers.h"
 #include "engine/file_at.h"
@@ -40,9 +39,7 @@ int DetectC(FileHandle file, const ByteBlock& peHeaders, ThreatName* found) {
 
     // buffer[k] is the byte at bodyOffset - 2 + k: the marker comes first.
     ReadAt(file, static_cast<int64_t>(bodyOffset) - 2, buffer, ElkernBufferSize);
-    if (buffer[0] != BlockMarker0 || buffer[1] != BlockMarker1) return 0;
-    if (Crc32Raw(buffer, CWindowLength) != CFirstWindowCrc) return 0;
-    if (Crc32Raw(buffer + CSecondWindow, CWindowLength) != CSecondWindowCrc) return 0;
+    if (!HasElkernCMarks(buffer)) return 0;
 
     *found = ElkernThreatNames[2];
     return DecryptElkernC(buffer) ? VerdictInfected : VerdictWarning;

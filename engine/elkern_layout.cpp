@@ -36,6 +36,12 @@ ThreatName ElkernABVariant(const uint8_t* body) {
     return nullptr;
 }
 
+bool HasElkernCMarks(const uint8_t* window) {
+    if (window[0] != BlockMarker0 || window[1] != BlockMarker1) return false;
+    return Crc32Raw(window, CWindowLength) == CFirstWindowCrc &&
+           Crc32Raw(window + CSecondWindow, CWindowLength) == CSecondWindowCrc;
+}
+
 bool DecryptElkernC(uint8_t* window) {
     // One key for the whole stretch, derived from its first word.
     const unsigned first = static_cast<unsigned>(window[CEncryptedOffset]) |

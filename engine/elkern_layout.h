@@ -59,6 +59,10 @@ void DecodeElkernAB(uint8_t* body, uint32_t count);
 // The variant whose checksum the decoded 224 bytes carry, or none.
 ThreatName ElkernABVariant(const uint8_t* body);
 
+// Elkern.C body marks in a buffer read from two bytes before the body: the
+// block marker and the checksums of the two windows.
+bool HasElkernCMarks(const uint8_t* window);
+
 // Decrypts the 120-byte stretch of a buffer read from two bytes before the
 // body and tells whether it carries the known checksum.
 bool DecryptElkernC(uint8_t* window);

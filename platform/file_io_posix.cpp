@@ -1,13 +1,16 @@
 // POSIX file primitives: the same contract as the Win32 ones, for the
 // native build (tests, fuzzing, the command-line scanner on Linux).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <new>
 
+#include "engine/fault_seam.h"
 #include "engine/file_io.h"
 
 struct FileObject {
@@ -15,14 +18,37 @@ struct FileObject {
     bool seekFailed;
 };
 
+namespace {
+
+// A repair checks the file and then writes it; two scanners doing that to
+// the same file at once would each act on what the other is changing. The
+// read/write handle therefore holds an exclusive advisory lock until it is
+// closed. A process that keeps the lock for good must not stall the scan:
+// after about 30 s the file counts as one that cannot be opened for writing.
+// File systems without such locks are written without one; the repair's own
+// checks through the handle still stand.
+bool LockForWriting(int fd) {
+    const timespec pause{0, 10 * 1000 * 1000};
+    for (int tries = 0; tries < 3000; ++tries) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP;
+        nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+}  // namespace
+
 FileHandle FileOpen(const char* path, int mode) {
+    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
     const int access = (mode & 1) ? O_RDWR : O_RDONLY;
     // Never follow a symbolic link and never block on a FIFO or device: only
     // regular files are scanned.
     const int fd = open(path, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return InvalidFileHandle;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ((mode & 1) != 0 && !LockForWriting(fd))) {
         close(fd);
         return InvalidFileHandle;
     }
@@ -33,6 +59,7 @@ FileHandle FileOpen(const char* path, int mode) {
 
 int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
+    // Closing releases the lock of a read/write handle.
     const int rc = close(file->fd);
     delete file;
     return rc == 0 ? 1 : 0;
@@ -54,7 +81,7 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
 }
 
 uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
-    if (file == InvalidFileHandle || file->seekFailed) return 0;
+    if (file == InvalidFileHandle || file->seekFailed || SeamFailsWrite()) return 0;
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     uint32_t done = 0;
     while (done < count) {

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "engine/fault_seam.h"
 #include "engine/file_io.h"
 
 struct FileObject {
@@ -12,6 +13,7 @@ struct FileObject {
 };
 
 FileHandle FileOpen(const char* path, int mode) {
+    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
     const DWORD access = (mode & 1) ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return InvalidFileHandle;
@@ -37,7 +39,7 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
 }
 
 uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
-    if (file == InvalidFileHandle || file->seekFailed) return 0;
+    if (file == InvalidFileHandle || file->seekFailed || SeamFailsWrite()) return 0;
     DWORD done = 0;
     if (!WriteFile(file->handle, buffer, count, &done, nullptr)) {
         // As for reads, only the reported count matters.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/fault_seam.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '/';
@@ -144,8 +145,20 @@ bool MovePath(const char* from, const char* to) {
     return true;
 }
 
-bool ScheduleDelete(const char*) { return false; }
+// There are no restart-time operations here, unless a test pretends there
+// are (see fault_seam.h).
+bool HasRestartOperations() { return seamRestartRequest != nullptr; }
 
-bool ScheduleMove(const char*, const char*) { return false; }
+namespace {
 
-bool WriteWininitRename(const char*, const char*) { return false; }
+bool Request(const char* from, const char* to) {
+    return seamRestartRequest != nullptr && !SeamFailsRequest() && seamRestartRequest(from, to);
+}
+
+}  // namespace
+
+bool ScheduleDelete(const char* path) { return IsNtFamily() && Request(path, nullptr); }
+
+bool ScheduleMove(const char* from, const char* to) { return IsNtFamily() && Request(from, to); }
+
+bool WriteWininitRename(const char* target, const char* source) { return Request(source, target); }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/fault_seam.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '\\';
@@ -68,18 +69,21 @@ bool DeletePath(const char* path) { return DeleteFileA(path) != 0; }
 
 bool MovePath(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
 
+bool HasRestartOperations() { return true; }
+
 bool ScheduleDelete(const char* path) {
     // The 95/98/Me family does not carry out MoveFileExA and reports
     // failure; a family chosen by a test behaves the same way.
-    if (!IsNtFamily()) return false;
+    if (!IsNtFamily() || SeamFailsRequest()) return false;
     return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 bool ScheduleMove(const char* from, const char* to) {
-    if (!IsNtFamily()) return false;
+    if (!IsNtFamily() || SeamFailsRequest()) return false;
     return MoveFileExA(from, to, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 bool WriteWininitRename(const char* target, const char* source) {
+    if (SeamFailsRequest()) return false;
     return WritePrivateProfileStringA("rename", target, source, "wininit.ini") != 0;
 }

@@ -42,6 +42,9 @@ bool MovePath(const char* from, const char* to);  // fails when to exists
 
 // Restart-time requests. Only the Windows NT family carries out scheduled
 // deletions and moves; the 95/98/Me family takes renames from wininit.ini.
+// Where there are none at all, a file that cannot be written cannot be
+// treated through a copy either.
+bool HasRestartOperations();
 bool ScheduleDelete(const char* path);
 bool ScheduleMove(const char* from, const char* to);
 bool WriteWininitRename(const char* target, const char* source);

@@ -53,13 +53,15 @@ int Examine(FileCheckContext* context) {
     return verdict;
 }
 
+// The call that treats a copy reads lastVerdict to learn the copy's fate,
+// so a failure must never leave a verdict behind that reads as a cure.
 void Fail() {
     AddResultRow(CurrentObjectPath, UnableToDisinfectText);
     ScanStatistics.failed += 1;
+    lastVerdict = VerdictInfected;
 }
 
 void DeleteHandledFile() {
-    lastVerdict = RepairDeleteFile;
     if (DeletePath(CurrentObjectPath)) {
         AddResultRow(CurrentObjectPath, DeletedText);
         ScanStatistics.deleted += 1;
@@ -69,6 +71,9 @@ void DeleteHandledFile() {
     } else {
         Fail();
     }
+    // Whatever became of this file, it was one to delete: a copy's original
+    // is deleted in turn.
+    lastVerdict = RepairDeleteFile;
 }
 
 // The file cannot be opened for writing: treat a copy instead and leave the
@@ -103,14 +108,20 @@ void TreatCopy() {
         DeleteHandledFile();
         return;
     }
-    if (lastVerdict == VerdictClean && DeferredRename(copy, CurrentObjectPath)) {
+    if (lastVerdict != VerdictClean) {
+        // The copy was not cured: it goes, and the file stays as it was.
+        DeletePath(copy);
+        Fail();
+        return;
+    }
+    if (DeferredRename(copy, CurrentObjectPath)) {
         ScanStatistics.disinfectedAtRestart += 1;
         AddResultRow(CurrentObjectPath, DisinfectedAtRestartText);
         return;
     }
-    // The copy was not cured, or a cured copy cannot take the file's place:
-    // it goes, and the failure is said rather than left on disk in silence.
-    DeletePath(copy);
+    // The replacement could not be fully scheduled. Part of it may be (on
+    // the NT family the file's deletion is asked for first), so the cured
+    // copy stays: after a restart it may be all that is left of the file.
     Fail();
 }
 
@@ -164,11 +175,19 @@ void HandleFile() {
         ClearAttributes(CurrentObjectPath);
         context.file = FileOpen(CurrentObjectPath, 1);
         if (context.file == InvalidFileHandle) {
-            TreatCopy();
+            // Without restart-time operations a treated copy could never
+            // take the file's place; making one would only count a cure that
+            // never reaches the user's file.
+            if (HasRestartOperations()) {
+                TreatCopy();
+            } else {
+                Fail();
+            }
             return;
         }
-        const int result = RepairFile(&context);
-        FileClose(context.file);
+        int result = RepairFile(&context);
+        // A close that fails may have lost the last writes.
+        if (FileClose(context.file) == 0 && result == RepairDone) result = RepairWriteFailed;
         context.file = InvalidFileHandle;
 
         switch (result) {

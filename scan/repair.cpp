@@ -2,6 +2,7 @@
 
 #include "engine/elkern_layout.h"
 #include "engine/file_at.h"
+#include "engine/signatures.h"
 
 namespace {
 
@@ -68,12 +69,22 @@ int RepairFile(FileCheckContext* context) {
     if (context->threatName == ElkernThreatNames[0] || context->threatName == ElkernThreatNames[1]) {
         return RepairElkernAB(context);
     }
-    return RepairDeleteFile;
+    // The whole file is the threat and is deleted by its path. Make sure it
+    // still carries the checksums that condemned it: a clean file put in its
+    // place since it was examined must not go.
+    const ThreatName found = context->threatName;
+    const bool same = MatchSignatures(context) && context->threatName == found;
+    context->threatName = found;
+    return same ? RepairDeleteFile : RepairBodyNotFound;
 }
 
-// Every check comes before the first write; a write that comes short ends
-// the repair as a failure, since the file would otherwise be examined and
-// "repaired" again without end.
+// Every check comes before the first write, and every write must transfer
+// all its bytes: one that comes short ends the repair as a failure (which
+// also keeps a file from being examined and "repaired" again without end).
+// The order of the writes is the order in which a crash leaves the least
+// harm: first the header with the host's entry point (and, for Elkern.C, the
+// host bytes at that entry point), so that the host runs again, and only then
+// the wipe of the virus body, which merely removes dead code.
 int RepairElkernC(FileCheckContext* context) {
     HeaderBuffers headers;
     RepairInput input;
@@ -83,10 +94,19 @@ int RepairElkernC(FileCheckContext* context) {
     if (ReadAt(input.file, input.entrySpan.offset, entryBytes, 5) != 5) return RepairBodyNotFound;
     const uint32_t bodyStart = ElkernCBodyStart(input.entry, entryBytes);
     StoredSpan bodySpan;
-    if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan)) return RepairBodyNotFound;
+    if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan) || bodySpan.offset < 2) {
+        return RepairBodyNotFound;
+    }
 
-    uint8_t body[ElkernBufferSize];
-    if (ReadAt(input.file, bodySpan.offset, body, ElkernBufferSize) <= CSavedFifthByte) return RepairBodyNotFound;
+    // What detection found, found again: the marker before the body, both
+    // checksummed windows and the encrypted stretch. window[k] is the byte
+    // two before the body plus k, so the body itself starts at window + 2.
+    uint8_t window[ElkernBufferSize + 2];
+    if (ReadAt(input.file, bodySpan.offset - 2, window, sizeof window) < CEncryptedOffset + CEncryptedLength) {
+        return RepairBodyNotFound;
+    }
+    if (!HasElkernCMarks(window) || !DecryptElkernC(window)) return RepairBodyNotFound;
+    uint8_t* body = window + 2;
     const uint8_t saved[5] = {body[CSavedBytes], body[CSavedBytes + 1], body[CSavedBytes + 2], body[CSavedBytes + 3],
                               body[CSavedFifthByte]};
     const uint32_t restoredEntry = LoadLe32(body + CSavedEntry);
@@ -98,10 +118,10 @@ int RepairElkernC(FileCheckContext* context) {
         return RepairBodyNotFound;
     }
 
-    if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairBodyNotFound;
-    if (WriteAt(input.file, restoredSpan.offset, saved, 5) != 5) return RepairBodyNotFound;
-    WipeBlockChain(bodyStart, context, headers.peHeaders, body);
-    return RepairDone;
+    // Header and host bytes first, the wipe last (see above).
+    if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairWriteFailed;
+    if (WriteAt(input.file, restoredSpan.offset, saved, 5) != 5) return RepairWriteFailed;
+    return WipeBlockChain(bodyStart, context, headers.peHeaders, body) ? RepairDone : RepairWriteFailed;
 }
 
 int RepairElkernAB(FileCheckContext* context) {
@@ -124,36 +144,40 @@ int RepairElkernAB(FileCheckContext* context) {
     }
     if (!HasElkernABBodyMarks(body)) return RepairBodyNotFound;
     DecodeElkernAB(body, AbEncodedLength);
+    // Another variant, or neither checksum: the file changed since it was
+    // examined; leave it alone.
     const ThreatName variant = ElkernABVariant(body);
-    // Neither checksum: the file changed since detection; leave it alone.
-    if (variant == nullptr) return RepairBodyNotFound;
+    if (variant == nullptr || variant != context->threatName) return RepairBodyNotFound;
+    // The saved entry point goes back as it is, even where it has no stored
+    // bytes in the file: the host had it so, and the loader maps it.
     const uint32_t restoredEntry = LoadLe32(body + (variant == ElkernThreatNames[0] ? AbSavedEntryA : AbSavedEntryB));
-    StoredSpan restoredSpan;
-    if (!MapToSpan(headers.peHeaders, restoredEntry, input.fileSize, &restoredSpan)) return RepairBodyNotFound;
 
-    if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairBodyNotFound;
-    // The first block begins at the infected entry point.
-    WipeBlockChain(input.entry, context, headers.peHeaders, body);
-    return RepairDone;
+    // Header first, the wipe last (see above). The first block begins at the
+    // infected entry point.
+    if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairWriteFailed;
+    return WipeBlockChain(input.entry, context, headers.peHeaders, body) ? RepairDone : RepairWriteFailed;
 }
 
-void WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBlock& peHeaders, uint8_t* bodyBuffer) {
+bool WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBlock& peHeaders, uint8_t* bodyBuffer) {
     FillBytes(bodyBuffer, 0, ElkernBufferSize);
     uint32_t fileSize = 0;
-    if (!FileGetSize(context->file, &fileSize)) return;
+    if (!FileGetSize(context->file, &fileSize)) return false;
 
-    // A chain that comes back to a block ends there: that block's header was
-    // zeroed (a short write ends the wipe), so it now names no next block.
+    // The chain ends at a next address of 0 or at one with no place in the
+    // file. A chain that comes back to a block ends there too: that block's
+    // header was zeroed, so it now names no next block.
     uint32_t address = startRva;
     for (uint32_t blocks = 0; blocks < MaxChainBlocks; ++blocks) {
         StoredSpan span;
-        if (!MapToSpan(peHeaders, address, fileSize, &span)) return;
+        if (!MapToSpan(peHeaders, address, fileSize, &span)) return true;
         // The header precedes the block's data inside the same section.
-        if (span.offset < 8 || !SpanHolds(span, span.offset - 8u, 8)) return;
+        if (span.offset < 8 || !SpanHolds(span, span.offset - 8u, 8)) return true;
 
+        // These bytes are in the file: a transfer that comes short is a
+        // failure of the medium, and the wipe has not done its work.
         uint8_t header[8];
-        if (ReadAt(context->file, span.offset - 8, header, 8) != 8) return;
-        if (WriteAt(context->file, span.offset - 8, bodyBuffer, 8) != 8) return;
+        if (ReadAt(context->file, span.offset - 8, header, 8) != 8) return false;
+        if (WriteAt(context->file, span.offset - 8, bodyBuffer, 8) != 8) return false;
 
         // The marker half of the second word is not looked at. Data past the
         // section's stored bytes or the end of the file is not ours to touch.
@@ -163,12 +187,13 @@ void WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBloc
         uint64_t position = span.offset;
         while (remaining != 0) {
             const uint32_t chunk = remaining < ElkernBufferSize ? static_cast<uint32_t>(remaining) : ElkernBufferSize;
-            if (WriteAt(context->file, static_cast<int64_t>(position), bodyBuffer, chunk) != chunk) return;
+            if (WriteAt(context->file, static_cast<int64_t>(position), bodyBuffer, chunk) != chunk) return false;
             position += chunk;
             remaining -= chunk;
         }
 
         address = LoadLe32(header);
-        if (address == 0) return;
+        if (address == 0) return true;
     }
+    return true;
 }

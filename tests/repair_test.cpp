@@ -204,6 +204,47 @@ TEST(RepairFile, RestoredEntryPointWithoutBytesLeavesTheFileUntouched) {
     EXPECT_EQ(run.after, host.bytes);
 }
 
+// Writes value as the decoded 32-bit field at offset of an Elkern.A/B body,
+// encoding it with the body's own keys (the inverse of the decoding).
+void PutEncodedLe32(synth::Bytes& image, uint32_t body, uint32_t offset, uint32_t value) {
+    const uint8_t key1 = image[body + 15];
+    const unsigned rotation = image[body + 18] & 7u;
+    const uint8_t key2 = image[body + 21];
+    for (uint32_t i = 0; i < 4; ++i) {
+        const unsigned x = static_cast<uint8_t>(static_cast<uint8_t>(value >> (8 * i)) ^ key2);
+        const unsigned rotated = ((x >> rotation) | (x << ((8u - rotation) & 7u))) & 0xFFu;
+        image[body + offset + i] = static_cast<uint8_t>(rotated ^ key1);
+    }
+}
+
+TEST(RepairFile, AbRestoresASavedEntryPointThatHasNoStoredBytes) {
+    for (const char variant : {'A', 'B'}) {
+        SCOPED_TRACE(variant);
+        synth::Sample host = synth::MakeElkernAB(variant, 3, 57);
+        const uint32_t entry = synth::PeEntryPoint(host.bytes);
+        const uint32_t call = FileOffset(host.bytes, entry);
+        const uint32_t target = entry + 5 + synth::GetLe32(host.bytes, call + 1);
+        const uint32_t body = FileOffset(host.bytes, target);
+        // Outside the checksummed 224 bytes, so the variant stays the same.
+        const uint32_t saved = variant == 'A' ? 390 : 382;
+        for (const uint32_t restored : {0x7FFF0000u, 0u}) {
+            SCOPED_TRACE(restored);
+            PutEncodedLe32(host.bytes, body, saved, restored);
+            uint32_t unused = 0;
+            ASSERT_FALSE(synth::MapRva(host.bytes, restored, &unused));
+            const RepairRun run = Repair(host.bytes, variant == 'A' ? ElkernThreatNames[0] : ElkernThreatNames[1]);
+            EXPECT_EQ(run.result, RepairDone);
+            EXPECT_EQ(synth::PeEntryPoint(run.after), restored);
+            // The body is wiped as for any other host.
+            testfiles::OpenedFile file(run.after, 0);
+            FileCheckContext context;
+            context.file = file.Handle();
+            EXPECT_EQ(DetectThreat(&context), 0);
+            EXPECT_EQ(run.after.size(), host.bytes.size());
+        }
+    }
+}
+
 TEST(RepairFile, AbChecksumOfNeitherVariantLeavesTheFileUntouched) {
     synth::Sample host = synth::MakeElkernAB('A', 5, 54);
     const uint32_t entry = synth::PeEntryPoint(host.bytes);

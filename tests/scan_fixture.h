@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fault_seam.h"
 #include "scan/fs.h"
 #include "scan/scan_state.h"
 #include "tests/scan_recorder.h"
@@ -26,6 +27,7 @@ protected:
         } while (std::filesystem::exists(root_));
         std::filesystem::create_directories(root_);
         recorder::Reset();
+        ResetSeams();
         ResetScanStatistics();
         detectOnly = false;
         keepScanning.store(1);
@@ -36,6 +38,7 @@ protected:
 
     void TearDown() override {
         recorder::Reset();
+        ResetSeams();
         detectOnly = false;
         platformFamilyOverride = FamilyAuto;
         std::error_code ignored;

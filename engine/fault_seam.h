@@ -1,0 +1,33 @@
+// Where tests step into the file primitives: make one write or one
+// restart-time request fail, or change a file just before it is opened for
+// writing, as another program could. Idle unless a test sets them; they cost
+// the scanner one comparison per call.
+#pragma once
+
+#include <cstdint>
+
+// FileWrite calls are numbered from 1 since seamWriteCount was last set to
+// 0; the call whose number is seamFailWrite writes nothing. 0 fails none.
+extern uint32_t seamWriteCount;
+extern uint32_t seamFailWrite;
+
+// Restart-time requests (scheduled deletions and moves, wininit.ini
+// entries), numbered in the same way.
+extern uint32_t seamRequestCount;
+extern uint32_t seamFailRequest;
+
+// Where the platform has no restart-time operations (POSIX), a test may set
+// this to pretend it has: requests then go here (to is null for a deletion)
+// instead of failing, and files that cannot be written are treated through
+// a copy as on Windows.
+extern bool (*seamRestartRequest)(const char* from, const char* to);
+
+// Called with the path right before FileOpen opens a file for reading and
+// writing.
+extern void (*seamBeforeWritableOpen)(const char* path);
+
+// Count one call and tell whether it is the one to fail.
+bool SeamFailsWrite();
+bool SeamFailsRequest();
+
+void ResetSeams();
