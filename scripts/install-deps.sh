@@ -8,9 +8,10 @@ set -eu
 # sanitizer runtimes; libgtest-dev: native GoogleTest; googletest: its sources,
 # built with the mingw compilers; the two mingw compilers: the Windows
 # flavours; wine64: runs the Windows tests; xvfb/xdotool: the dialog tests;
+# imagemagick: the screenshot of the headless demo and end-to-end test;
 # python3: draws the icon and the cursor (res/make_icons.py).
 PACKAGES="cmake make g++ clang libclang-rt-dev libgtest-dev googletest
-g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool python3"
+g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool python3 imagemagick"
 
 missing=""
 for pkg in $PACKAGES; do

@@ -25,6 +25,11 @@ WINESERVER=${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}
 prefix=$out/prefix
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 
+# Headless runs get a private virtual display, for the whole run.
+if { [ -z "${DISPLAY:-}" ] || [ "$headless" = "--headless" ]; } && [ -z "${VELMORA_IN_XVFB:-}" ]; then
+    VELMORA_IN_XVFB=1 exec sh "$here/cmake/with-xvfb.sh" sh "$0" "$1" "$2" --headless
+fi
+
 # A fresh prefix every time, made the way the tests make theirs.
 "$WINESERVER" -k 2>/dev/null || true
 rm -rf "$prefix" "$prefix.lock" "$out/expected" "$out/drive.txt" "$out/velmora-dialog.png"
@@ -41,8 +46,9 @@ if [ -n "${DISPLAY:-}" ] && [ "$headless" != "--headless" ]; then
     exec "$WINE" 'C:\Velmora\velmora.exe'
 fi
 
-if [ -z "${VELMORA_IN_XVFB:-}" ]; then
-    VELMORA_IN_XVFB=1 exec sh "$here/cmake/with-xvfb.sh" sh "$0" "$1" "$2" --headless
+# The end-to-end test plants running threats here (WINEPREFIX is set).
+if [ -n "${VELMORA_BEFORE_START:-}" ]; then
+    sh "$VELMORA_BEFORE_START" "$build"
 fi
 
 "$WINE" 'C:\Velmora\velmora.exe' &
@@ -55,7 +61,9 @@ fi
 "$WINE" 'C:\Velmora\velmora-drive.exe' exit || rc=$?
 programRc=0
 wait "$program" || programRc=$?
-"$WINESERVER" -w
+# Nothing of Wine's may outlive the virtual display, unless a caller still
+# wants to look at the prefix's running programs.
+[ -n "${VELMORA_BEFORE_START:-}" ] || "$WINESERVER" -k 2>/dev/null || true
 tr -d '\r' <"$out/drive.txt" | grep -E '^(box|row)' | sed -n '1,400p'
 if [ "$rc" -ne 0 ] || [ "$programRc" -ne 0 ]; then
     echo "run-dialog: the driver ($rc) or velmora.exe ($programRc) failed" >&2
