@@ -13,6 +13,7 @@
 
 #include "app/program.h"
 #include "app/texts.h"
+#include "scan/scan_run.h"
 #include "scan/scan_state.h"
 #include "scan/status_texts.h"
 #include "tests/gui/dialog_harness.h"
@@ -363,6 +364,15 @@ HANDLE WINAPI FailingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
 }
+
+// A stop confirmed before the new worker has run a single instruction.
+HANDLE WINAPI StopBeforeWorkerRuns(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                   LPVOID parameter, DWORD flags, LPDWORD id) {
+    HANDLE worker = CreateThread(security, stack, start, parameter, flags | CREATE_SUSPENDED, id);
+    StopScan();
+    if (worker != nullptr) ResumeThread(worker);
+    return worker;
+}
 }  // namespace
 
 TEST(Dialog, FailedWorkerStartAndFolderBrowser) {
@@ -375,6 +385,19 @@ TEST(Dialog, FailedWorkerStartAndFolderBrowser) {
     startThread = CreateThread;
     EXPECT_TRUE(IdleWithEveryButton());
     EXPECT_TRUE(gui::Rows().empty());
+
+    // A stop that comes while the worker is starting is not undone by it.
+    const fs::path folder = FreshFolder("stopped");
+    std::ofstream(folder / "a.txt") << "a";
+    Select(folder);
+    startThread = StopBeforeWorkerRuns;
+    Press(ScanButton);
+    ASSERT_TRUE(WaitFor([] { return gui::Rows().size() == 11u && IdleWithEveryButton(); }));
+    startThread = CreateThread;
+    EXPECT_EQ(ScanStatistics.files, 0);
+    EXPECT_EQ(ScanStatistics.folders, 1);
+    ExpectReport(gui::Rows());
+    fs::remove_all(folder);
 
     // The folder browser belongs to the dialog, which cannot be used while it
     // is open; cancelling it forgets an earlier choice.
