@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/program.h"
+#include "app/texts.h"
 
 namespace gui {
 
@@ -70,6 +71,7 @@ BOOL CALLBACK VisitTopLevel(HWND window, LPARAM param) {
         search->found = window;
         return FALSE;
     }
+    if (WindowText(window) != ProgramCaption) return TRUE;
     BoxSearch inner{search->text, nullptr};
     EnumChildWindows(window, HasStaticText, reinterpret_cast<LPARAM>(&inner));
     if (inner.found == nullptr) return TRUE;

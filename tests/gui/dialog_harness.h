@@ -41,8 +41,8 @@ std::string ControlText(int id);
 bool ControlEnabled(int id);
 std::vector<std::pair<std::string, std::string>> Rows();
 
-// A visible message box (or other dialog) of this process other than the
-// main dialog, whose static text is exactly text; null when there is none.
+// A visible message box of this process with the program's caption whose
+// static text is exactly text; null when there is none.
 HWND FindBox(const std::string& text);
 HWND WaitForBox(const std::string& text);
 // Any visible dialog of this process other than the main dialog.
