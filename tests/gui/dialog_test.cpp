@@ -252,7 +252,7 @@ TEST(Dialog, ScanReportRestartWarningAndInterruptQuestion) {
     ASSERT_TRUE(synth::WriteBytes((warnings / "w.exe").string(), synth::MakeElkernC(true, 5, synth::CStretch::WrongCrc).bytes));
     gui::ForgetBoxCalls();
     Select(warnings);
-    Press(ScanButton);
+    PressAndWait(ScanButton);  // the start opens no box: handled when this returns
     ASSERT_TRUE(WaitFor(IdleWithEveryButton));
     EXPECT_TRUE(gui::BoxCalls().empty());
     const auto warningRows = gui::Rows();
@@ -340,18 +340,21 @@ TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
     EXPECT_EQ(CountBoxes(RestartWarning), 1u);
 
     // The interrupt races the report's end: whichever wins, the dialog ends
-    // up idle with every button usable and a new scan possible.
+    // up idle with every button usable and a new scan possible. A column
+    // width posted after the interrupt tells when the dialog has taken it.
     Select(tiny);
     for (int round = 0; round < 15; ++round) {
+        PressAndWait(ScanButton);
         Press(ScanButton);
-        Press(ScanButton);
-        const bool settled = WaitFor([] {
+        const int marker = 120 + round;
+        PostMessageA(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(marker, 0));
+        const bool settled = WaitFor([&] {
             if (HWND box = gui::FindBox(InterruptQuestion)) gui::Answer(box, IDYES);
-            return IdleWithEveryButton() && gui::FindOtherDialog() == nullptr;
-        }, 30000);
+            return SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0) == marker && IdleWithEveryButton() &&
+                   gui::FindOtherDialog() == nullptr;
+        });
         ASSERT_TRUE(settled) << "round " << round << " state " << ScanState;
-        Sleep(static_cast<DWORD>(round % 3));
-        ASSERT_TRUE(WaitFor([] { return IdleWithEveryButton(); }, 30000)) << "round " << round;
+        ExpectReport(gui::Rows());
     }
 
     EXPECT_TRUE(session.Exit());
