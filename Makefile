@@ -64,14 +64,16 @@ win64:
 	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
 	$(CMAKE) --build $(WIN64) -j $(JOBS)
 
-# The prefix's wineserver is stopped whatever the outcome, so no wine process
-# outlives the run.
+# The prefixes' wineservers are stopped whatever the outcome, so no wine
+# process outlives the run.
 win64-test: win64
 	rc=0; $(CTEST) --test-dir $(WIN64) $(CTEST_FLAGS) || rc=$$?; \
-	if [ -d $(WIN64)/wineprefix ]; then \
-	    WINEPREFIX=$(ROOT)/$(WIN64)/wineprefix $(WINESERVER) -k 2>/dev/null || true; \
-	    WINEPREFIX=$(ROOT)/$(WIN64)/wineprefix $(WINESERVER) -w 2>/dev/null || true; \
-	fi; \
+	for prefix in $(ROOT)/$(WIN64)/wineprefix $(ROOT)/$(WIN64)/wineprefix-dialog \
+	              $(ROOT)/$(WIN64)/tests/gui/e2e/prefix; do \
+	    [ -d $$prefix ] || continue; \
+	    WINEPREFIX=$$prefix $(WINESERVER) -k 2>/dev/null || true; \
+	    WINEPREFIX=$$prefix $(WINESERVER) -w 2>/dev/null || true; \
+	done; \
 	exit $$rc
 
 # --- win32 (mingw, compiled, linked and import-checked) ------------------------
