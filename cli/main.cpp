@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
 
     ResetScanStatistics();
     noteUnopenedFile = NoteUnopenedFile;
+    noteUnlistedFolder = NoteUnlistedFolder;
     keepScanning.store(1, std::memory_order_relaxed);
     InstallStopRequests();
     ProgressStart(quiet);

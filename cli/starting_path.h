@@ -26,3 +26,5 @@ void CloseStartingPath(StartingPath* start);
 // For noteUnopenedFile: reports the file that the scan could not open,
 // unless it merely went away since it was listed.
 void NoteUnopenedFile(const char* path);
+// For noteUnlistedFolder (Windows, whose scanner uses the shared walk).
+void NoteUnlistedFolder(const char* path);

@@ -263,3 +263,6 @@ void NoteUnopenedFile(const char* path) {
     Error(path, error == ESTALE ? "cannot open the file: it was replaced during the scan" : "cannot open the file",
           error == ESTALE ? 0 : error);
 }
+
+// The walk here lists folders itself and reports them as it goes.
+void NoteUnlistedFolder(const char*) {}

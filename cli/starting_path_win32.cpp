@@ -92,3 +92,13 @@ void NoteUnopenedFile(const char* path) {
     std::snprintf(reason, sizeof reason, "cannot open the file (error %lu)", static_cast<unsigned long>(error));
     ReportScanError(path, reason);
 }
+
+// A drive root without any entry and a folder that went away meanwhile are
+// no errors.
+void NoteUnlistedFolder(const char* path) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) return;
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "cannot list the folder (error %lu)", static_cast<unsigned long>(error));
+    ReportScanError(path, reason);
+}

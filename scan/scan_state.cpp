@@ -8,5 +8,6 @@ int32_t lastVerdict;
 bool detectOnly;
 const char* handledObjectPath = CurrentObjectPath;
 void (*noteUnopenedFile)(const char* path) = nullptr;
+void (*noteUnlistedFolder)(const char* path) = nullptr;
 
 void ResetScanStatistics() { ScanStatistics = ScanCounters{}; }

@@ -41,5 +41,8 @@ extern const char* handledObjectPath;
 // examination, with errno (or the last Win32 error) still as the open left
 // it. The command line reports it; the dialog leaves it unset.
 extern void (*noteUnopenedFile)(const char* path);
+// Called in the same way, when set, after the shared walk could not list a
+// folder (or found it without any entry at all), with the folder's path.
+extern void (*noteUnlistedFolder)(const char* path);
 
 void ResetScanStatistics();
