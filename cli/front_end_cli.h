@@ -2,3 +2,10 @@
 
 // Set once a row could not be written; nothing more is written after it.
 extern bool outputFailed;
+// Set once anything could not be examined: a folder that could not be
+// listed, a file that could not be opened, a path that was skipped.
+extern bool scanErrors;
+
+// One line on standard error naming the path (escaped as in the rows) and
+// the reason; the run then ends with the error bit in its exit status.
+void ReportScanError(const char* path, const char* reason);

@@ -4,11 +4,10 @@
 #include <vector>
 
 #include "cli/front_end_cli.h"
+#include "cli/progress.h"
+#include "cli/starting_path.h"
 #include "cli/stop_requests.h"
-#include "engine/file_io.h"
 #include "scan/front_end.h"
-#include "scan/fs.h"
-#include "scan/scan_run.h"
 #include "scan/scan_state.h"
 
 #ifndef VELMORA_VERSION
@@ -17,59 +16,55 @@
 
 namespace {
 
-constexpr int ExitClean = 0;
+// The exit status is a set of bits, so that no outcome hides another: a
+// script learns of an error even when something was also found. A stopped
+// scan (a signal, or results that could not be written) covers only part of
+// what was asked for, which counts as an error.
 constexpr int ExitFound = 1;
-constexpr int ExitUsage = 2;
-constexpr int ExitStopped = 3;
+constexpr int ExitError = 2;
+constexpr int ExitNotDisinfected = 4;
 
-void PrintUsage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: velmora-scan [--detect-only] PATH...\n"
-                 "Examine every file under each PATH (a file is examined alone) for\n"
-                 "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
-                 "infected hosts are repaired in place, worm copies are deleted.\n"
-                 "Prints one line per finding or action (path, tab, status), then the report.\n"
-                 "Exit status: 0 nothing found, 1 something found, 2 usage or path error,\n"
-                 "3 stopped before the end (a signal, or the results could not be written).\n"
-                 "  --detect-only  examine and report only; change no file\n"
-                 "  --help         show this text\n"
-                 "  --version      show the version\n");
-}
+const char Usage[] =
+    "Usage: velmora-scan [--detect-only] [--quiet] PATH...\n"
+    "Examine every file under each PATH (a file is examined alone) for\n"
+    "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
+    "infected hosts are repaired in place, worm copies are deleted.\n"
+    "Prints one line per finding or action (path, tab, status), then the report.\n"
+    "In the path, backslash, tab, newline, carriage return and other control\n"
+    "bytes are written as \\\\, \\t, \\n, \\r and \\xHH, so every line has one tab.\n"
+    "On a terminal, standard error shows the progress of the scan.\n"
+    "Exit status: the sum of\n"
+    "  1  something was found\n"
+    "  2  an error: a usage error, a starting path that cannot be read, a folder\n"
+    "     that could not be listed, a file that could not be opened, output that\n"
+    "     could not be written, or a scan stopped before its end; each error is\n"
+    "     named on standard error\n"
+    "  4  something found was not disinfected (\"incapaz de desinfectar\", or only\n"
+    "     scheduled for a restart); never with --detect-only\n"
+    "0 means everything was examined and nothing was found.\n"
+    "  --detect-only  examine and report only; change no file\n"
+    "  --quiet        no progress display\n"
+    "  --help         show this text\n"
+    "  --version      show the version\n";
 
 int UsageError(const char* message, const char* detail) {
     std::fprintf(stderr, "velmora-scan: %s%s\n", message, detail);
-    return ExitUsage;
+    return ExitError;
 }
 
-// A starting path must be readable before anything is scanned, so that a
-// typing error does not pass as a clean result.
-bool Readable(const char* path, PathKind kind) {
-    if (kind == PathFile) {
-        FileHandle file = FileOpen(path, 0);
-        if (file == InvalidFileHandle) return false;
-        FileClose(file);
-        return true;
-    }
-    if (kind != PathFolder) return false;
-    char pattern[ObjectPathSize + 8];
-    const size_t length = std::strlen(path);
-    const bool hasSeparator = length > 0 && path[length - 1] == PathSeparator;
-    const char separator[2] = {hasSeparator ? '\0' : PathSeparator, '\0'};
-    std::snprintf(pattern, sizeof pattern, "%s%s*.*", path, separator);
-    DirEntry entry;
-    DirSearch* search = FindFirstEntry(pattern, &entry);
-    if (search == nullptr) return false;
-    FindCloseSearch(search);
-    return true;
+// --help and --version succeed only if their text was written.
+int PrintText(const char* text) {
+    if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) return ExitError;
+    return 0;
 }
 
-void ScanPath(const char* path, PathKind kind) {
-    std::memcpy(CurrentObjectPath, path, std::strlen(path) + 1);
-    if (kind == PathFolder) {
-        WalkFolder();
-    } else {
-        HandleFile();
-    }
+int ExitStatus(bool stopped) {
+    int status = 0;
+    if (ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious > 0) status |= ExitFound;
+    if (scanErrors || outputFailed || stopped) status |= ExitError;
+    const int32_t unfinished = ScanStatistics.failed + ScanStatistics.disinfectedAtRestart + ScanStatistics.deletedAtRestart;
+    if (!detectOnly && unfinished > 0) status |= ExitNotDisinfected;
+    return status;
 }
 
 }  // namespace
@@ -77,18 +72,19 @@ void ScanPath(const char* path, PathKind kind) {
 int main(int argc, char** argv) {
     std::vector<const char*> paths;
     bool options = true;
+    bool quiet = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (options && std::strcmp(arg, "--") == 0) {
             options = false;
         } else if (options && std::strcmp(arg, "--help") == 0) {
-            PrintUsage(stdout);
-            return ExitClean;
+            return PrintText(Usage);
         } else if (options && std::strcmp(arg, "--version") == 0) {
-            std::printf("velmora-scan %s\n", VELMORA_VERSION);
-            return ExitClean;
+            return PrintText("velmora-scan " VELMORA_VERSION "\n");
         } else if (options && std::strcmp(arg, "--detect-only") == 0) {
             detectOnly = true;
+        } else if (options && std::strcmp(arg, "--quiet") == 0) {
+            quiet = true;
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
             return UsageError("unknown option ", arg);
         } else {
@@ -97,27 +93,46 @@ int main(int argc, char** argv) {
     }
     if (paths.empty()) return UsageError("no path given; try --help", "");
 
-    std::vector<PathKind> kinds;
+    // Every starting path is checked before anything is scanned, so that a
+    // typing error does not pass as a clean result; each bad one is named.
+    std::vector<StartingPath> starts;
+    bool usable = true;
     for (const char* path : paths) {
-        if (std::strlen(path) >= ObjectPathSize - 1) return UsageError("path too long: ", path);
-        const PathKind kind = QueryPathKind(path);
-        if (!Readable(path, kind)) return UsageError("cannot read ", path);
-        kinds.push_back(kind);
+        StartingPath start{};
+        if (!OpenStartingPath(path, &start)) {
+            usable = false;
+            continue;
+        }
+        bool repeated = false;
+        for (const StartingPath& earlier : starts) repeated = repeated || SameStartingPath(earlier, start);
+        if (repeated) {
+            CloseStartingPath(&start);
+        } else {
+            starts.push_back(start);
+        }
+    }
+    if (!usable) {
+        for (StartingPath& start : starts) CloseStartingPath(&start);
+        return ExitError;
     }
 
     ResetScanStatistics();
+    noteUnopenedFile = NoteUnopenedFile;
+    noteUnlistedFolder = NoteUnlistedFolder;
     keepScanning.store(1, std::memory_order_relaxed);
     InstallStopRequests();
-    for (size_t i = 0; i < paths.size() && keepScanning.load(std::memory_order_relaxed) != 0; ++i) {
-        ScanPath(paths[i], kinds[i]);
+    ProgressStart(quiet);
+    for (size_t i = 0; i < starts.size() && keepScanning.load(std::memory_order_relaxed) != 0; ++i) {
+        ScanStartingPath(&starts[i]);
     }
+    for (StartingPath& start : starts) CloseStartingPath(&start);
     // Only a stop request clears the flag during the scan; read it once, so
     // that the exit status says what the report covers.
     const bool stopped = keepScanning.load(std::memory_order_relaxed) == 0;
     ReportResults();
     ScanFinished();
-
-    if (stopped || outputFailed) return ExitStopped;
-    const bool found = ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious > 0;
-    return found ? ExitFound : ExitClean;
+    if (stopped && !outputFailed) {
+        std::fputs("velmora-scan: the scan was interrupted; the report covers only what was examined\n", stderr);
+    }
+    return ExitStatus(stopped);
 }

@@ -12,6 +12,7 @@
 
 #include "engine/fault_seam.h"
 #include "engine/file_io.h"
+#include "platform/file_io_posix.h"
 
 struct FileObject {
     int fd;
@@ -54,6 +55,36 @@ FileHandle FileOpen(const char* path, int mode) {
     }
     auto* file = new (std::nothrow) FileObject{fd, false};
     if (file == nullptr) close(fd);
+    return file;
+}
+
+FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, uint64_t inode) {
+    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(name);
+    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
+    const int fd = openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return InvalidFileHandle;
+    struct stat info {};
+    int error = 0;
+    if (fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_dev) != device ||
+               static_cast<uint64_t>(info.st_ino) != inode) {
+        // Swapped since it was listed: whatever is there now was never
+        // examined, so it is not opened either.
+        error = ESTALE;
+    } else if ((mode & 1) != 0 && !LockForWriting(fd)) {
+        error = errno != 0 ? errno : EWOULDBLOCK;
+    }
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return InvalidFileHandle;
+    }
+    auto* file = new (std::nothrow) FileObject{fd, false};
+    if (file == nullptr) {
+        close(fd);
+        errno = ENOMEM;
+    }
     return file;
 }
 

@@ -9,6 +9,8 @@
 #include <new>
 
 #include "engine/fault_seam.h"
+#include "platform/file_io_posix.h"
+#include "platform/fs_posix.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '/';
@@ -73,15 +75,76 @@ uint32_t LogicalDriveMask() { return 0; }
 
 bool IsFixedDrive(const char*) { return false; }
 
+namespace {
+
+struct HandledEntry {
+    const char* path;
+    int folder;
+    const char* name;
+    uint64_t device;
+    uint64_t inode;
+};
+
+HandledEntry handled{nullptr, -1, nullptr, 0, 0};
+
+bool IsHandled(const char* path) { return handled.path != nullptr && path == handled.path; }
+
+bool SameFile(const struct stat& info) {
+    return static_cast<uint64_t>(info.st_dev) == handled.device && static_cast<uint64_t>(info.st_ino) == handled.inode;
+}
+
+// The mode is changed through a descriptor of the very file that was
+// examined, never by a path: a name swapped for a link in the meantime
+// could otherwise make a file elsewhere writable for everyone.
+bool ClearHandledAttributes() {
+    const int fd = openat(handled.folder, handled.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && SameFile(info);
+    if (ok && (info.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)) {
+        ok = fchmod(fd, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+// Only a name that still refers to the examined file is removed. What is
+// left between the test and the removal is a swap within this same folder
+// of the walked tree, never a way out of it.
+bool DeleteHandledEntry() {
+    struct stat info {};
+    if (fstatat(handled.folder, handled.name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISREG(info.st_mode) || !SameFile(info)) {
+        errno = ESTALE;
+        return false;
+    }
+    return unlinkat(handled.folder, handled.name, 0) == 0;
+}
+
+}  // namespace
+
+void SetHandledEntry(const char* path, int folder, const char* name, uint64_t device, uint64_t inode) {
+    handled = HandledEntry{path, folder, name, device, inode};
+}
+
+void ClearHandledEntry() { handled = HandledEntry{nullptr, -1, nullptr, 0, 0}; }
+
+FileHandle OpenHandledFile(const char* path, int mode) {
+    if (IsHandled(path)) return FileOpenAt(handled.folder, handled.name, mode, handled.device, handled.inode);
+    return FileOpen(path, mode);
+}
+
 PathKind QueryPathKind(const char* path) {
     struct stat info {};
     if (lstat(path, &info) != 0) return PathMissing;
+    if (S_ISLNK(info.st_mode)) return PathLink;
     if (S_ISDIR(info.st_mode)) return PathFolder;
     if (S_ISREG(info.st_mode)) return PathFile;
     return PathOther;
 }
 
 bool ClearAttributes(const char* path) {
+    if (IsHandled(path)) return ClearHandledAttributes();
     struct stat info {};
     if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     return chmod(path, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
@@ -129,7 +192,10 @@ bool CopyFileNew(const char* from, const char* to) {
     return ok;
 }
 
-bool DeletePath(const char* path) { return unlink(path) == 0; }
+bool DeletePath(const char* path) {
+    if (IsHandled(path)) return DeleteHandledEntry();
+    return unlink(path) == 0;
+}
 
 bool MovePath(const char* from, const char* to) {
     // Like the Win32 move, never replace an existing target.

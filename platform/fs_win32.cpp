@@ -59,6 +59,8 @@ PathKind QueryPathKind(const char* path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
 }
 
+FileHandle OpenHandledFile(const char* path, int mode) { return FileOpen(path, mode); }
+
 bool ClearAttributes(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }

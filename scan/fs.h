@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "engine/file_io.h"
 #include "platform/family.h"
 
 extern const char PathSeparator;
@@ -30,10 +31,16 @@ uint32_t LogicalDriveMask();
 bool IsFixedDrive(const char* root);
 
 // What a starting path names, for front ends that check before a walk.
-enum PathKind { PathMissing, PathFile, PathFolder, PathOther };
+// PathLink (POSIX only) is a symbolic link, which is never followed.
+enum PathKind { PathMissing, PathFile, PathFolder, PathOther, PathLink };
 PathKind QueryPathKind(const char* path);
 
 // File operations of the per-file handling; each returns true on success.
+// The POSIX adapter may have the file in hand set by name within an open
+// folder (platform/fs_posix.h): for that very path text, the open, the
+// attribute change and the deletion then act through the folder's
+// descriptor instead of resolving the path again.
+FileHandle OpenHandledFile(const char* path, int mode);  // FileOpen's modes
 bool ClearAttributes(const char* path);  // so that a read-only file can be repaired or deleted
 bool PathExists(const char* path);
 bool CopyFileNew(const char* from, const char* to);  // fails when to exists

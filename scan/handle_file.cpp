@@ -20,11 +20,11 @@ const char* const ExecutableExtensions[] = {"exe", "com", "dll", "ocx", "scr", "
 // be opened; the text after the last dot of the whole path must match.
 void ReportUnopenable() {
     if (detectOnly) return;  // the read-only mode reports findings only
-    const char* dot = std::strrchr(CurrentObjectPath, '.');
+    const char* dot = std::strrchr(handledObjectPath, '.');
     if (dot == nullptr) return;
     for (const char* extension : ExecutableExtensions) {
         if (EqualsIgnoringCase(dot + 1, extension)) {
-            AddResultRow(CurrentObjectPath, UnableToOpenText);
+            AddResultRow(handledObjectPath, UnableToOpenText);
             return;
         }
     }
@@ -33,7 +33,7 @@ void ReportUnopenable() {
 void AddNamedRow(const char* prefix, ThreatName threat) {
     char text[ObjectPathSize];
     std::snprintf(text, sizeof text, "%s%s", prefix, threat != nullptr ? threat->text : "");
-    AddResultRow(CurrentObjectPath, text);
+    AddResultRow(handledObjectPath, text);
 }
 
 // A repair that reports success but leaves the same infection behind would
@@ -44,7 +44,7 @@ constexpr size_t CopySuffixLength = 7;
 
 // Opens read-only, detects and closes; -1 when the file cannot be opened.
 int Examine(FileCheckContext* context) {
-    context->file = FileOpen(context->path, 0);
+    context->file = OpenHandledFile(context->path, 0);
     if (context->file == InvalidFileHandle) return -1;
     const int verdict = DetectThreat(context);
     lastVerdict = verdict;
@@ -56,17 +56,17 @@ int Examine(FileCheckContext* context) {
 // The call that treats a copy reads lastVerdict to learn the copy's fate,
 // so a failure must never leave a verdict behind that reads as a cure.
 void Fail() {
-    AddResultRow(CurrentObjectPath, UnableToDisinfectText);
+    AddResultRow(handledObjectPath, UnableToDisinfectText);
     ScanStatistics.failed += 1;
     lastVerdict = VerdictInfected;
 }
 
 void DeleteHandledFile() {
-    if (DeletePath(CurrentObjectPath)) {
-        AddResultRow(CurrentObjectPath, DeletedText);
+    if (DeletePath(handledObjectPath)) {
+        AddResultRow(handledObjectPath, DeletedText);
         ScanStatistics.deleted += 1;
-    } else if (DeferredDelete(CurrentObjectPath)) {
-        AddResultRow(CurrentObjectPath, DeletedAtRestartText);
+    } else if (DeferredDelete(handledObjectPath)) {
+        AddResultRow(handledObjectPath, DeletedAtRestartText);
         ScanStatistics.deletedAtRestart += 1;
     } else {
         Fail();
@@ -80,7 +80,9 @@ void DeleteHandledFile() {
 // last step to the next restart.
 void TreatCopy() {
     const size_t length = std::strlen(CurrentObjectPath);
-    if (length + CopySuffixLength >= ObjectPathSize) {
+    // The copy's name is formed in the shared path buffer; a path held
+    // elsewhere (a walk without length limits) cannot take that way.
+    if (handledObjectPath != CurrentObjectPath || length + CopySuffixLength >= ObjectPathSize) {
         Fail();  // the copy's name would not fit the path buffer
         return;
     }
@@ -129,6 +131,7 @@ void TreatCopy() {
 bool ReportOtherVerdict(int verdict, int pass, const FileCheckContext& context) {
     switch (verdict) {
         case -1:
+            if (pass == 0 && noteUnopenedFile != nullptr) noteUnopenedFile(handledObjectPath);
             ReportUnopenable();
             return true;
         case VerdictClean:
@@ -141,7 +144,7 @@ bool ReportOtherVerdict(int verdict, int pass, const FileCheckContext& context) 
             ScanStatistics.suspicious += 1;
             return true;
         case VerdictOpenError:
-            AddResultRow(CurrentObjectPath, OpenErrorText);
+            AddResultRow(handledObjectPath, OpenErrorText);
             ScanStatistics.openErrors += 1;
             return true;
         case VerdictWarning:
@@ -158,7 +161,7 @@ bool ReportOtherVerdict(int verdict, int pass, const FileCheckContext& context) 
 void HandleFile() {
     ScanStatistics.files += 1;
     FileCheckContext context;
-    context.path = CurrentObjectPath;
+    context.path = handledObjectPath;
 
     for (int pass = 0;; ++pass) {
         const int verdict = Examine(&context);
@@ -172,8 +175,8 @@ void HandleFile() {
             return;
         }
 
-        ClearAttributes(CurrentObjectPath);
-        context.file = FileOpen(CurrentObjectPath, 1);
+        ClearAttributes(handledObjectPath);
+        context.file = OpenHandledFile(handledObjectPath, 1);
         if (context.file == InvalidFileHandle) {
             // Without restart-time operations a treated copy could never
             // take the file's place; making one would only count a cure that
@@ -192,13 +195,13 @@ void HandleFile() {
 
         switch (result) {
             case RepairDone:
-                AddResultRow(CurrentObjectPath, DisinfectedText);
+                AddResultRow(handledObjectPath, DisinfectedText);
                 continue;
             case RepairDeleteFile:
                 DeleteHandledFile();
                 return;
             case RepairOpenError:
-                AddResultRow(CurrentObjectPath, OpenErrorText);
+                AddResultRow(handledObjectPath, OpenErrorText);
                 ScanStatistics.openErrors += 1;
                 Fail();
                 return;

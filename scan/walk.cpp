@@ -62,6 +62,9 @@ void WalkFolder() {
         FindCloseSearch(search);
     }
     CurrentObjectPath[saved] = '\0';
+    // Passed over in silence for the dialog; a front end that wants to know
+    // is told right after the failed listing, its error code intact.
+    if (search == nullptr && listable && noteUnlistedFolder != nullptr) noteUnlistedFolder(CurrentObjectPath);
     ShowObject(CurrentObjectPath);
 }
 

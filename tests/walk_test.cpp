@@ -69,6 +69,27 @@ TEST_F(WalkTest, VanishedFolderCountsOneFolderAndNothingElse) {
     EXPECT_TRUE(recorder::rows.empty());
 }
 
+std::vector<std::string> toldFolders;
+
+TEST_F(WalkTest, OnlyAFolderThatCannotBeListedIsToldToAFrontEndThatAsks) {
+    toldFolders.clear();
+    noteUnlistedFolder = [](const char* path) { toldFolders.push_back(path); };
+    MakeFolder("Sub");
+    MakeFolder("Sub/Empty");
+    Write("Sub/a.bin", PlainBytes(3));
+    ScanSingleFolder(Path().c_str());
+    const std::vector<std::string> afterListedOnes = toldFolders;
+    const std::string gone = Path("gone");
+    ScanSingleFolder(gone.c_str());
+    noteUnlistedFolder = nullptr;
+
+    EXPECT_TRUE(afterListedOnes.empty());
+    EXPECT_EQ(ScanStatistics.folders, 1);
+    EXPECT_TRUE(recorder::rows.empty()) << recorder::Dump();
+    const std::vector<std::string> expected = {gone + PathSeparator};
+    EXPECT_EQ(toldFolders, expected);
+}
+
 TEST_F(WalkTest, ScanResetsCountersFromAnEarlierRun) {
     ScanStatistics.files = 40;
     ScanStatistics.failed = 3;

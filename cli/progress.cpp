@@ -1,0 +1,116 @@
+#include "cli/progress.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/row_text.h"
+#include "scan/scan_state.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr uint32_t RedrawMilliseconds = 250;
+// Kept below the width of a classic console, so that the line never wraps
+// and "\r" always returns to its start.
+constexpr size_t LineWidth = 79;
+
+bool enabled = false;
+uint32_t startTime = 0;
+uint32_t lastDraw = 0;
+size_t shownLength = 0;  // of the line on the terminal, 0 when none
+std::string folder;
+
+uint32_t Milliseconds() {
+#ifdef _WIN32
+    return static_cast<uint32_t>(GetTickCount());
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+#endif
+}
+
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+    return _isatty(2) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+// Blanks over the old line rather than a terminal control sequence, which
+// old Windows consoles do not understand.
+void Erase() {
+    if (shownLength == 0) return;
+    std::string blank(shownLength, ' ');
+    std::fprintf(stderr, "\r%s\r", blank.c_str());
+    std::fflush(stderr);
+    shownLength = 0;
+}
+
+void Draw(uint32_t now) {
+    lastDraw = now;
+    const uint32_t elapsed = now - startTime;
+    const int32_t files = ScanStatistics.files;
+    const uint64_t rate = elapsed > 0 ? static_cast<uint64_t>(files) * 1000u / elapsed : 0;
+    const int32_t found = ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious;
+    char counts[128];
+    std::snprintf(counts, sizeof counts, "%d ficheros, %d carpetas, %d hallazgos, %llu/s ", static_cast<int>(files),
+                  static_cast<int>(ScanStatistics.folders), static_cast<int>(found),
+                  static_cast<unsigned long long>(rate));
+    std::string line = counts;
+    std::string shown;
+    AppendEscaped(&shown, folder.c_str());
+    if (line.size() + shown.size() > LineWidth) {
+        // The end of the folder's path says most about where the scan is.
+        const size_t room = LineWidth > line.size() + 3 ? LineWidth - line.size() - 3 : 0;
+        shown = "..." + shown.substr(shown.size() - room);
+    }
+    line += shown;
+    const size_t length = line.size();
+    if (length < shownLength) line.append(shownLength - length, ' ');
+    std::fprintf(stderr, "\r%s", line.c_str());
+    std::fflush(stderr);
+    shownLength = length > shownLength ? length : shownLength;
+}
+
+}  // namespace
+
+void ProgressStart(bool quiet) {
+    enabled = !quiet && StandardErrorIsTerminal();
+    startTime = Milliseconds();
+    // The first folder is drawn at once, so that a scan shows its progress
+    // however short it is.
+    lastDraw = startTime - RedrawMilliseconds;
+}
+
+void ProgressFolder(const char* path) {
+    if (!enabled) return;
+    folder = path;
+    ProgressTick();
+}
+
+void ProgressTick() {
+    if (!enabled) return;
+    const uint32_t now = Milliseconds();
+    if (now - lastDraw >= RedrawMilliseconds) Draw(now);
+}
+
+void ProgressClear() {
+    if (enabled) Erase();
+}
+
+void ProgressEnd() {
+    if (enabled) Erase();
+    enabled = false;
+}

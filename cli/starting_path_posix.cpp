@@ -1,0 +1,268 @@
+// POSIX: the scan walks and acts through folder descriptors.
+//
+// A rescue system scans, as root, disks on which other users may write. A
+// path that is resolved again at every step (open, mode change, deletion)
+// can be redirected between two steps by swapping a folder for a symbolic
+// link, and then changes files outside the tree. Here every folder is opened
+// relative to its parent's descriptor with O_NOFOLLOW | O_DIRECTORY, every
+// file relative to its folder's descriptor (platform/fs_posix.h), and a file
+// is deleted only while its name still refers to the file that was examined.
+// Nothing outside the starting paths is reached.
+//
+// Descriptors also lift the length limit of the shared path buffer: the row
+// text is kept in a string of its own, so trees of any depth and paths of
+// any length are examined. That is why this walk is not the dialog's
+// (scan/walk.cpp), though it calls the same HandleFile, counts and shows
+// folders the same way and stops at the same points.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/front_end_cli.h"
+#include "cli/progress.h"
+#include "cli/starting_path.h"
+#include "platform/fs_posix.h"
+#include "scan/front_end.h"
+#include "scan/scan_run.h"
+#include "scan/scan_state.h"
+
+namespace {
+
+// Descriptors held open at once, for the deepest levels. A level further up
+// is opened again through ".." of the level below when the walk returns to
+// it, and used only if it is still the very folder it was.
+constexpr size_t OpenLevels = 64;
+
+struct Entry {
+    std::string name;
+    bool isFolder;
+    uint64_t device;
+    uint64_t inode;
+};
+
+struct Level {
+    int fd;
+    uint64_t device;
+    uint64_t inode;
+    std::vector<Entry> entries;  // read whole, so that the descriptor may be closed meanwhile
+    size_t next;
+    size_t pathLength;  // of the folder's row text, with its trailing separator
+};
+
+std::string rowPath;
+
+bool StillScanning() { return keepScanning.load(std::memory_order_relaxed) != 0; }
+
+uint64_t Device(const struct stat& info) { return static_cast<uint64_t>(info.st_dev); }
+uint64_t Inode(const struct stat& info) { return static_cast<uint64_t>(info.st_ino); }
+
+void Error(const std::string& path, const char* what, int error) {
+    std::string reason = what;
+    if (error != 0) reason.append(" (").append(std::strerror(error)).append(")");
+    ReportScanError(path.c_str(), reason.c_str());
+}
+
+// Folders and regular files only: links, FIFOs, sockets and devices are
+// passed over, so that nothing can hang or lead outside the tree.
+bool ListFolder(int fd, std::vector<Entry>* entries) {
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return false;
+    DIR* dir = fdopendir(copy);
+    if (dir == nullptr) {
+        const int error = errno;
+        close(copy);
+        errno = error;
+        return false;
+    }
+    rewinddir(dir);
+    for (;;) {
+        errno = 0;
+        const dirent* item = readdir(dir);
+        if (item == nullptr) break;
+        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+        struct stat info {};
+        if (fstatat(fd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+        if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;
+        entries->push_back(Entry{item->d_name, S_ISDIR(info.st_mode), Device(info), Inode(info)});
+    }
+    const int error = errno;
+    closedir(dir);
+    errno = error;
+    return error == 0;
+}
+
+void CloseLevel(Level* level) {
+    if (level->fd >= 0) close(level->fd);
+    level->fd = -1;
+}
+
+// Counts, shows and lists the folder whose row text stands in rowPath.
+void Enter(std::vector<Level>* levels, int fd, uint64_t device, uint64_t inode) {
+    if (rowPath.empty() || rowPath.back() != '/') rowPath.push_back('/');
+    levels->push_back(Level{fd, device, inode, {}, 0, rowPath.size()});
+    if (levels->size() > OpenLevels) CloseLevel(&(*levels)[levels->size() - 1 - OpenLevels]);
+    Level& level = levels->back();
+    if (!ListFolder(fd, &level.entries)) Error(rowPath, "cannot list the folder", errno);
+}
+
+void Descend(std::vector<Level>* levels, const Entry& entry) {
+    const int parent = levels->back().fd;
+    const int fd = openat(parent, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || Device(info) != entry.device || Inode(info) != entry.inode) {
+        // Counted like a folder that cannot be listed; one that merely went
+        // away meanwhile is no error.
+        const int error = fd < 0 ? errno : ESTALE;
+        if (fd >= 0) close(fd);
+        ScanStatistics.folders += 1;
+        rowPath.push_back('/');
+        ShowObject(rowPath.c_str());
+        if (error != ENOENT) {
+            Error(rowPath, error == ESTALE ? "cannot list the folder: it was replaced during the scan" : "cannot open the folder",
+                  error == ESTALE ? 0 : error);
+        }
+        return;
+    }
+    ScanStatistics.folders += 1;
+    Enter(levels, fd, entry.device, entry.inode);
+    ShowObject(rowPath.c_str());
+}
+
+// Leaves the innermost level. When the level above was closed to save
+// descriptors, it is opened again through "..", and kept only if that is
+// still the very same folder; otherwise whatever is left to visit in the
+// closed levels is not examined, and the user is told.
+void Leave(std::vector<Level>* levels) {
+    Level& inner = levels->back();
+    rowPath.resize(inner.pathLength);
+    ShowObject(rowPath.c_str());
+    if (levels->size() >= 2 && (*levels)[levels->size() - 2].fd < 0) {
+        Level& outer = (*levels)[levels->size() - 2];
+        const int fd = inner.fd < 0 ? -1 : openat(inner.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat info {};
+        if (fd >= 0 && fstat(fd, &info) == 0 && Device(info) == outer.device && Inode(info) == outer.inode) {
+            outer.fd = fd;
+        } else {
+            if (fd >= 0) close(fd);
+            bool lost = false;
+            for (Level& level : *levels) {
+                if (level.fd >= 0 || level.next == level.entries.size()) continue;
+                lost = true;
+                level.next = level.entries.size();
+            }
+            if (lost) Error(rowPath.substr(0, outer.pathLength), "the folder was moved during the scan; the rest of it is not examined", 0);
+        }
+    }
+    CloseLevel(&inner);
+    levels->pop_back();
+}
+
+void WalkFrom(int fd, uint64_t device, uint64_t inode) {
+    std::vector<Level> levels;
+    ScanStatistics.folders += 1;
+    Enter(&levels, fd, device, inode);
+    ShowObject(rowPath.c_str());
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (!StillScanning() || level.next == level.entries.size()) {
+            Leave(&levels);
+            continue;
+        }
+        const Entry& entry = level.entries[level.next++];
+        rowPath.resize(level.pathLength);
+        rowPath += entry.name;
+        if (entry.isFolder) {
+            Descend(&levels, entry);
+            continue;
+        }
+        if (level.fd < 0) continue;  // only after a failed way back, whose entries are all passed over
+        SetHandledEntry(rowPath.c_str(), level.fd, entry.name.c_str(), entry.device, entry.inode);
+        handledObjectPath = rowPath.c_str();
+        HandleFile();
+        handledObjectPath = CurrentObjectPath;
+        ClearHandledEntry();
+        ProgressTick();
+    }
+}
+
+}  // namespace
+
+bool OpenStartingPath(const char* path, StartingPath* start) {
+    *start = StartingPath{path, PathMissing, -1, 0, 0};
+    struct stat info {};
+    if (lstat(path, &info) != 0) {
+        Error(path, "cannot read", errno);
+        return false;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        ReportScanError(path, "is a symbolic link; give its target");
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) {
+        ReportScanError(path, "is neither a folder nor a regular file");
+        return false;
+    }
+    start->kind = S_ISDIR(info.st_mode) ? PathFolder : PathFile;
+    const int flags = S_ISDIR(info.st_mode) ? O_DIRECTORY : O_NONBLOCK;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | flags);
+    struct stat opened {};
+    if (fd < 0 || fstat(fd, &opened) != 0 || Device(opened) != Device(info) || Inode(opened) != Inode(info)) {
+        const int error = fd < 0 ? errno : ESTALE;
+        if (fd >= 0) close(fd);
+        Error(path, "cannot read", error);
+        return false;
+    }
+    start->device = Device(info);
+    start->inode = Inode(info);
+    std::vector<Entry> entries;
+    if (start->kind == PathFile) {
+        close(fd);  // examined through its own name, relative to the working folder
+    } else if (!ListFolder(fd, &entries)) {
+        Error(path, "cannot read", errno);
+        close(fd);
+        return false;
+    } else {
+        start->folder = fd;
+    }
+    return true;
+}
+
+bool SameStartingPath(const StartingPath& a, const StartingPath& b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
+void ScanStartingPath(StartingPath* start) {
+    rowPath = start->path;
+    if (start->kind == PathFolder) {
+        // The walk owns the descriptor from here on.
+        WalkFrom(start->folder, start->device, start->inode);
+        start->folder = -1;
+        return;
+    }
+    SetHandledEntry(rowPath.c_str(), AT_FDCWD, start->path, start->device, start->inode);
+    handledObjectPath = rowPath.c_str();
+    HandleFile();
+    handledObjectPath = CurrentObjectPath;
+    ClearHandledEntry();
+}
+
+void CloseStartingPath(StartingPath* start) {
+    if (start->folder >= 0) close(start->folder);
+    start->folder = -1;
+}
+
+void NoteUnopenedFile(const char* path) {
+    const int error = errno;
+    if (error == ENOENT) return;
+    Error(path, error == ESTALE ? "cannot open the file: it was replaced during the scan" : "cannot open the file",
+          error == ESTALE ? 0 : error);
+}
+
+// The walk here lists folders itself and reports them as it goes.
+void NoteUnlistedFolder(const char*) {}

@@ -1,0 +1,146 @@
+// POSIX: the per-file operations on a file set by name within an open folder
+// act on that very file or not at all, whatever the path now leads to.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/fs_posix.h"
+#include "scan/fs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const fs::path& path, const std::string& text, mode_t mode) {
+    std::ofstream(path, std::ios::binary) << text;
+    chmod(path.c_str(), mode);
+}
+
+std::string Read(FileHandle file) {
+    char buffer[16] = {};
+    const uint32_t n = FileRead(file, buffer, sizeof buffer - 1);
+    return std::string(buffer, n);
+}
+
+mode_t Mode(const fs::path& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+struct Identity {
+    uint64_t device;
+    uint64_t inode;
+};
+
+Identity Of(const fs::path& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+class HandledEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("velmora-handled-" + std::to_string(getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root / "tree");
+        fs::create_directories(root / "outside");
+        Write(root / "tree" / "a", "A", 0444);
+        Write(root / "tree" / "b", "B", 0644);
+        Write(root / "outside" / "a", "O", 0444);
+        folder = open((root / "tree").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(folder, 0);
+        rowText = (root / "tree" / "a").string();
+        const Identity a = Of(root / "tree" / "a");
+        SetHandledEntry(rowText.c_str(), folder, "a", a.device, a.inode);
+    }
+    void TearDown() override {
+        ClearHandledEntry();
+        if (folder >= 0) close(folder);
+        fs::remove_all(root);
+    }
+    void ExpectOutsideUntouched() {
+        std::ifstream in(root / "outside" / "a");
+        std::string text;
+        in >> text;
+        EXPECT_EQ(text, "O");
+        EXPECT_EQ(Mode(root / "outside" / "a"), 0444u);
+    }
+    fs::path root;
+    int folder = -1;
+    std::string rowText;
+};
+
+TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
+    FileHandle file = OpenHandledFile(rowText.c_str(), 0);
+    ASSERT_NE(file, InvalidFileHandle);
+    EXPECT_EQ(Read(file), "A");
+    FileClose(file);
+
+    // The name now a link to a file outside the tree.
+    fs::rename(root / "tree" / "a", root / "tree" / "a.saved");
+    fs::create_symlink(root / "outside" / "a", root / "tree" / "a");
+    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 0), InvalidFileHandle);
+    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
+    EXPECT_FALSE(ClearAttributes(rowText.c_str()));
+    EXPECT_FALSE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(fs::is_symlink(root / "tree" / "a"));
+    ExpectOutsideUntouched();
+
+    // The name now another file of the tree, never examined.
+    fs::remove(root / "tree" / "a");
+    fs::rename(root / "tree" / "b", root / "tree" / "a");
+    errno = 0;
+    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
+    EXPECT_EQ(errno, ESTALE);
+    EXPECT_FALSE(ClearAttributes(rowText.c_str()));
+    EXPECT_FALSE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(fs::exists(root / "tree" / "a"));
+
+    // The examined file back under its name: every operation goes through.
+    fs::rename(root / "tree" / "a", root / "tree" / "b");
+    fs::rename(root / "tree" / "a.saved", root / "tree" / "a");
+    EXPECT_TRUE(ClearAttributes(rowText.c_str()));
+    EXPECT_EQ(Mode(root / "tree" / "a") & 0600u, 0600u);
+    file = OpenHandledFile(rowText.c_str(), 1);
+    ASSERT_NE(file, InvalidFileHandle);
+    FileClose(file);
+    EXPECT_TRUE(DeletePath(rowText.c_str()));
+    EXPECT_FALSE(fs::exists(root / "tree" / "a"));
+    EXPECT_TRUE(fs::exists(root / "tree" / "b"));
+    ExpectOutsideUntouched();
+}
+
+TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
+    // The row's path now leads outside; the operations stay in the folder
+    // that was opened.
+    fs::rename(root / "tree", root / "tree.real");
+    fs::create_directory_symlink(root / "outside", root / "tree");
+    EXPECT_TRUE(ClearAttributes(rowText.c_str()));
+    FileHandle file = OpenHandledFile(rowText.c_str(), 0);
+    ASSERT_NE(file, InvalidFileHandle);
+    EXPECT_EQ(Read(file), "A");
+    FileClose(file);
+    EXPECT_TRUE(DeletePath(rowText.c_str()));
+    EXPECT_FALSE(fs::exists(root / "tree.real" / "a"));
+    ExpectOutsideUntouched();
+    // Another path text is not the file in hand: it is resolved as given.
+    const std::string other = rowText;
+    file = OpenHandledFile(other.c_str(), 0);
+    ASSERT_NE(file, InvalidFileHandle);
+    EXPECT_EQ(Read(file), "O");
+    FileClose(file);
+}
+
+}  // namespace
+#endif
