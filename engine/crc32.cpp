@@ -1,6 +1,7 @@
 #include "engine/crc32.h"
 
 #include <array>
+#include <cstddef>
 
 namespace {
 
@@ -16,6 +17,31 @@ constexpr std::array<uint32_t, 256> BuildCrcTable() {
 
 constexpr std::array<uint32_t, 256> BuiltTable = BuildCrcTable();
 static_assert(BuiltTable[1] == 0x77073096u && BuiltTable[255] == 0x2D02EF8Du, "CRC table");
+
+// Slicing by eight: Slices[k][b] is the register contribution of byte b
+// followed by k zero bytes, so eight bytes cost eight independent look-ups
+// instead of eight dependent ones. Same register, same results as the
+// byte-at-a-time loop.
+using SliceTables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr SliceTables BuildSlices() {
+    SliceTables slices{};
+    slices[0] = BuiltTable;
+    for (std::size_t k = 1; k < 8; ++k) {
+        for (std::size_t i = 0; i < 256; ++i) {
+            const uint32_t previous = slices[k - 1][i];
+            slices[k][i] = (previous >> 8) ^ BuiltTable[previous & 0xFFu];
+        }
+    }
+    return slices;
+}
+
+constexpr SliceTables Slices = BuildSlices();
+
+inline uint32_t Load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
 
 }  // namespace
 
@@ -33,6 +59,16 @@ uint32_t Crc32Raw(const void* data, int32_t length) {
     uint32_t reg = 0xFFFFFFFFu;
     if (length <= 0) return reg;
     const auto* bytes = static_cast<const uint8_t*>(data);
-    for (int32_t i = 0; i < length; ++i) reg = (reg >> 8) ^ CrcTable[(reg ^ bytes[i]) & 0xFFu];
+    auto remaining = static_cast<uint32_t>(length);
+    // Bytes are assembled little-endian by hand, so the result does not
+    // depend on the host's byte order or on the data's alignment.
+    for (; remaining >= 8; remaining -= 8, bytes += 8) {
+        const uint32_t low = reg ^ Load32(bytes);
+        const uint32_t high = Load32(bytes + 4);
+        reg = Slices[7][low & 0xFFu] ^ Slices[6][(low >> 8) & 0xFFu] ^ Slices[5][(low >> 16) & 0xFFu] ^
+              Slices[4][low >> 24] ^ Slices[3][high & 0xFFu] ^ Slices[2][(high >> 8) & 0xFFu] ^
+              Slices[1][(high >> 16) & 0xFFu] ^ Slices[0][high >> 24];
+    }
+    for (; remaining > 0; --remaining, ++bytes) reg = (reg >> 8) ^ CrcTable[(reg ^ *bytes) & 0xFFu];
     return reg;
 }
