@@ -13,9 +13,13 @@
 #include "engine/fault_seam.h"
 #include "engine/file_io.h"
 
+// The position lives here and every transfer is positioned (pread,
+// pwrite): a seek costs no system call.
 struct FileObject {
     int fd;
     bool seekFailed;
+    int64_t position;
+    int64_t sizeAtOpen;
 };
 
 namespace {
@@ -38,6 +42,33 @@ bool LockForWriting(int fd) {
     return false;
 }
 
+// A scan opens one file at a time (two while a copy is made or a file is
+// repaired), so a few slots spare the heap an allocation per file; more
+// handles at once come from the heap.
+FileObject fileSlots[4];
+bool slotUsed[4];
+
+FileObject* NewFileObject(const FileObject& value) {
+    for (size_t i = 0; i < 4; ++i) {
+        if (!slotUsed[i]) {
+            slotUsed[i] = true;
+            fileSlots[i] = value;
+            return &fileSlots[i];
+        }
+    }
+    return new (std::nothrow) FileObject(value);
+}
+
+void DeleteFileObject(FileObject* file) {
+    for (size_t i = 0; i < 4; ++i) {
+        if (file == &fileSlots[i]) {
+            slotUsed[i] = false;
+            return;
+        }
+    }
+    delete file;
+}
+
 }  // namespace
 
 FileHandle FileOpen(const char* path, int mode) {
@@ -52,7 +83,7 @@ FileHandle FileOpen(const char* path, int mode) {
         close(fd);
         return InvalidFileHandle;
     }
-    auto* file = new (std::nothrow) FileObject{fd, false};
+    auto* file = NewFileObject(FileObject{fd, false, 0, info.st_size});
     if (file == nullptr) close(fd);
     return file;
 }
@@ -61,7 +92,7 @@ int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
     // Closing releases the lock of a read/write handle.
     const int rc = close(file->fd);
-    delete file;
+    DeleteFileObject(file);
     return rc == 0 ? 1 : 0;
 }
 
@@ -72,11 +103,12 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
     // A regular file may deliver fewer bytes than asked before its end;
     // keep reading so that a short count means end of file or failure.
     while (done < count) {
-        const ssize_t n = read(file->fd, bytes + done, count - done);
+        const ssize_t n = pread(file->fd, bytes + done, count - done, static_cast<off_t>(file->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
+    file->position += done;
     return done;
 }
 
@@ -85,26 +117,37 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        const ssize_t n = write(file->fd, bytes + done, count - done);
+        const ssize_t n = pwrite(file->fd, bytes + done, count - done, static_cast<off_t>(file->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
+    file->position += done;
     return done;
 }
 
 void FileSeek(FileHandle file, int32_t distance, int origin) {
     if (file == InvalidFileHandle) return;
-    int whence = 0;
+    int64_t base = 0;
     switch (origin) {
-        case 0: whence = SEEK_SET; break;
-        case 1: whence = SEEK_CUR; break;
-        case 2: whence = SEEK_END; break;
+        case 0: base = 0; break;
+        case 1: base = file->position; break;
+        case 2: {
+            struct stat info {};
+            if (fstat(file->fd, &info) != 0) {
+                file->seekFailed = true;
+                return;
+            }
+            base = info.st_size;
+            break;
+        }
         default: file->seekFailed = true; return;  // unknown origins fail as on Win32
     }
-    const off_t position = lseek(file->fd, static_cast<off_t>(distance), whence);
-    // Positions are signed 32-bit; one that cannot be expressed is a failure.
-    file->seekFailed = position < 0 || position > static_cast<off_t>(INT32_MAX);
+    // Positions are signed 32-bit; one that cannot be expressed is a failure
+    // and, as with a failed system seek, leaves the position where it was.
+    const int64_t position = base + distance;
+    file->seekFailed = position < 0 || position > static_cast<int64_t>(INT32_MAX);
+    if (!file->seekFailed) file->position = position;
 }
 
 bool FileGetSize(FileHandle file, uint32_t* size) {
@@ -112,5 +155,13 @@ bool FileGetSize(FileHandle file, uint32_t* size) {
     struct stat info {};
     if (fstat(file->fd, &info) != 0 || info.st_size < 0 || info.st_size > static_cast<off_t>(INT32_MAX)) return false;
     *size = static_cast<uint32_t>(info.st_size);
+    return true;
+}
+
+bool FileSizeAtOpen(FileHandle file, uint32_t* size) {
+    if (file == InvalidFileHandle || file->sizeAtOpen < 0 || file->sizeAtOpen > static_cast<int64_t>(INT32_MAX)) {
+        return false;
+    }
+    *size = static_cast<uint32_t>(file->sizeAtOpen);
     return true;
 }
