@@ -12,6 +12,7 @@
 
 #include "engine/fault_seam.h"
 #include "engine/file_io.h"
+#include "platform/file_slots.h"
 
 // The position lives here and every transfer is positioned (pread,
 // pwrite): a seek costs no system call.
@@ -42,32 +43,7 @@ bool LockForWriting(int fd) {
     return false;
 }
 
-// A scan opens one file at a time (two while a copy is made or a file is
-// repaired), so a few slots spare the heap an allocation per file; more
-// handles at once come from the heap.
-FileObject fileSlots[4];
-bool slotUsed[4];
-
-FileObject* NewFileObject(const FileObject& value) {
-    for (size_t i = 0; i < 4; ++i) {
-        if (!slotUsed[i]) {
-            slotUsed[i] = true;
-            fileSlots[i] = value;
-            return &fileSlots[i];
-        }
-    }
-    return new (std::nothrow) FileObject(value);
-}
-
-void DeleteFileObject(FileObject* file) {
-    for (size_t i = 0; i < 4; ++i) {
-        if (file == &fileSlots[i]) {
-            slotUsed[i] = false;
-            return;
-        }
-    }
-    delete file;
-}
+FileSlots<FileObject> fileObjects;
 
 }  // namespace
 
@@ -83,7 +59,7 @@ FileHandle FileOpen(const char* path, int mode) {
         close(fd);
         return InvalidFileHandle;
     }
-    auto* file = NewFileObject(FileObject{fd, false, 0, info.st_size});
+    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size});
     if (file == nullptr) close(fd);
     return file;
 }
@@ -92,7 +68,7 @@ int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
     // Closing releases the lock of a read/write handle.
     const int rc = close(file->fd);
-    DeleteFileObject(file);
+    fileObjects.Delete(file);
     return rc == 0 ? 1 : 0;
 }
 

@@ -2,6 +2,7 @@
 // processes may do while the scanner holds a file, so they are exact.
 #include <windows.h>
 
+#include <cstdint>
 #include <new>
 
 #include "engine/fault_seam.h"
@@ -14,15 +15,18 @@
 struct FileObject {
     HANDLE handle;
     bool seekFailed;
-    LONG position;        // where the next transfer acts
-    LONG systemPosition;  // where the system's pointer is
+    int64_t position;        // where the next transfer acts
+    int64_t systemPosition;  // where the system's pointer is
 };
 
 namespace {
 
 bool PlacePointer(FileObject* file) {
     if (file->position == file->systemPosition) return true;
-    const DWORD moved = SetFilePointer(file->handle, file->position, nullptr, FILE_BEGIN);
+    // Transfers may have carried the position past 2 GiB - 1, which the
+    // scanner does not address.
+    if (file->position > 0x7FFFFFFF) return false;
+    const DWORD moved = SetFilePointer(file->handle, static_cast<LONG>(file->position), nullptr, FILE_BEGIN);
     if (moved == INVALID_SET_FILE_POINTER) return false;
     file->systemPosition = file->position;
     return true;
@@ -53,7 +57,7 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
     if (!ReadFile(file->handle, buffer, count, &done, nullptr)) {
         // The count the system reports stands, success flag or not.
     }
-    file->position += static_cast<LONG>(done);
+    file->position += done;
     file->systemPosition = file->position;
     return done;
 }
@@ -64,7 +68,7 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     if (!WriteFile(file->handle, buffer, count, &done, nullptr)) {
         // As for reads, only the reported count matters.
     }
-    file->position += static_cast<LONG>(done);
+    file->position += done;
     file->systemPosition = file->position;
     return done;
 }
@@ -74,9 +78,9 @@ void FileSeek(FileHandle file, int32_t distance, int origin) {
     if (origin == 0 || origin == 1) {
         // Positions are signed 32-bit; one that cannot be expressed fails
         // and leaves the position where it was, as a refused system seek does.
-        const int64_t position = (origin == 0 ? 0 : static_cast<int64_t>(file->position)) + distance;
+        const int64_t position = (origin == 0 ? 0 : file->position) + distance;
         file->seekFailed = position < 0 || position > 0x7FFFFFFF;
-        if (!file->seekFailed) file->position = static_cast<LONG>(position);
+        if (!file->seekFailed) file->position = position;
         return;
     }
     // From the end, or an origin the system itself must judge.
@@ -84,8 +88,8 @@ void FileSeek(FileHandle file, int32_t distance, int origin) {
     // Without a high part, INVALID_SET_FILE_POINTER is the failure value;
     // positions past 2 GiB - 1 are not addressed by the scanner either.
     file->seekFailed = position == INVALID_SET_FILE_POINTER || position > 0x7FFFFFFFu;
-    if (position != INVALID_SET_FILE_POINTER) file->systemPosition = static_cast<LONG>(position);
-    if (!file->seekFailed) file->position = static_cast<LONG>(position);
+    if (position != INVALID_SET_FILE_POINTER) file->systemPosition = position;
+    if (!file->seekFailed) file->position = position;
 }
 
 bool FileGetSize(FileHandle file, uint32_t* size) {
