@@ -59,9 +59,13 @@ int main(int argc, char** argv) {
     // A handful of distinct PE bases, copied with unique tails: building a
     // fresh host per file would make the tree builder the slow part.
     std::vector<synth::Bytes> images, dlls;
+    // Padded to 48 to 160 KiB, so that the tree's bytes are those of a
+    // program folder (about 1 GB for 20,000 files) and not just headers.
     for (uint32_t i = 0; i < 8; ++i) {
-        images.push_back(synth::MakeCleanHost(seed * 1000 + i).bytes);
-        synth::HostOptions dll;
+        synth::HostOptions image;
+        image.minFileSize = (48u + 16u * i) * 1024u;
+        images.push_back(synth::MakeCleanHost(seed * 1000 + i, image).bytes);
+        synth::HostOptions dll = image;
         dll.dll = true;
         dlls.push_back(synth::MakeCleanHost(seed * 2000 + i, dll).bytes);
     }
