@@ -31,6 +31,7 @@ SCAN_EXE = os.path.join(WIN64, "cli", "velmora-scan.exe")
 # Optional builds of an earlier version, for a before/after comparison.
 OLD_SCAN = os.environ.get("BENCH_BEFORE_SCAN", "")
 OLD_SCAN_EXE = os.environ.get("BENCH_BEFORE_SCAN_EXE", "")
+BEFORE = os.environ.get("BENCH_BEFORE_LABEL", "before the change")
 
 CLAM_LEAN = ["--scan-pe=no", "--scan-elf=no", "--scan-ole2=no", "--scan-pdf=no", "--scan-swf=no",
              "--scan-html=no", "--scan-xmldocs=no", "--scan-hwp3=no", "--scan-archive=no",
@@ -141,7 +142,7 @@ def main():
                 allocs[size] = int(f.read().strip())
             folders[size] = sum(1 for _ in os.walk(tree))
 
-            for label, before in (("velmora-scan --detect-only before the change", OLD_SCAN),):
+            for label, before in (("velmora-scan --detect-only, " + BEFORE, OLD_SCAN),):
                 if before and os.path.exists(before):
                     t = best_of(args.runs, [before, "--detect-only", tree])
                     rows.append((size, label, t[0], size / t[0], t[1], found_all(t[2], threats), ""))
@@ -155,7 +156,7 @@ def main():
                 if OLD_SCAN_EXE and os.path.exists(OLD_SCAN_EXE):
                     t = best_of(args.runs, [WINE, OLD_SCAN_EXE, "--detect-only", "Z:" + tree.replace("/", "\\")],
                                 env=wine_env)
-                    rows.append((size, "velmora-scan.exe before the change (wine64)", t[0], size / t[0], t[1],
+                    rows.append((size, "velmora-scan.exe (wine64), " + BEFORE, t[0], size / t[0], t[1],
                                  found_all(t[2], threats, windows=True), ""))
                     print("wine before %.3f s" % t[0], flush=True)
 
