@@ -243,8 +243,9 @@ def write_chart(path, sizes, rows):
     for r in rows:
         if r[1] not in tools:
             tools.append(r[1])
-    colours = ["#888888", "#1f77b4", "#ff7f0e", "#d62728", "#2ca02c"]
-    width, height, left, bottom, top = 760, 380, 70, 60, 30
+    colours = ["#888888", "#1f77b4", "#9ecae1", "#ff7f0e", "#fdd0a2", "#2ca02c", "#d62728"]
+    width, height, left, bottom, top = 960, 380, 70, 60, 30
+    legend = 330
     plot_h = height - bottom - top
     rates = [r[3] for r in rows]
     lo = 10 ** int(__import__("math").floor(__import__("math").log10(min(rates))))
@@ -261,7 +262,7 @@ def write_chart(path, sizes, rows):
            '<text x="%d" y="18" font-size="14">Files per second (log scale), best of three, warm cache</text>' % left]
     decade = lo
     while decade <= hi:
-        out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#ddd"/>' % (left, width - 200, y(decade), y(decade)))
+        out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#ddd"/>' % (left, width - legend, y(decade), y(decade)))
         out.append('<text x="%d" y="%.1f" text-anchor="end">%g</text>' % (left - 6, y(decade) + 4, decade))
         decade *= 10
     for gi, size in enumerate(sizes):
@@ -280,8 +281,8 @@ def write_chart(path, sizes, rows):
             gx + group_w * 0.4, height - bottom + 18, size))
     for ti, tool in enumerate(tools):
         ly = top + 20 + ti * 20
-        out.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>' % (width - 190, ly, colours[ti % len(colours)]))
-        out.append('<text x="%d" y="%d" font-size="11">%s</text>' % (width - 172, ly + 10, tool))
+        out.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>' % (width - legend + 10, ly, colours[ti % len(colours)]))
+        out.append('<text x="%d" y="%d" font-size="11">%s</text>' % (width - legend + 28, ly + 10, tool))
     out.append("</svg>")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")
