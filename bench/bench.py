@@ -255,7 +255,7 @@ def write_chart(path, sizes, rows):
     def y(v):
         return top + plot_h - plot_h * (math.log10(v) - math.log10(lo)) / (math.log10(hi) - math.log10(lo))
 
-    group_w = (width - left - 200) / len(sizes)
+    group_w = (width - left - legend) / len(sizes)
     bar_w = group_w * 0.8 / len(tools)
     out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" font-family="sans-serif" font-size="12">'
            % (width, height), '<rect width="100%" height="100%" fill="white"/>',
