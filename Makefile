@@ -35,7 +35,7 @@ define timed
 	echo "$(1): $$(( $$(date +%s) - t0 )) s" | tee -a $(STAGE_LOG)
 endef
 
-.PHONY: run run-cli test deps clean \
+.PHONY: run run-cli test deps clean bench \
         native native-test win64 win64-test win32 win32-imports asan asan-test fuzz fuzz-test
 
 deps:
@@ -132,6 +132,20 @@ run-cli: deps
 	if [ $$rc -ne 0 ] && [ $$rc -ne 1 ]; then \
 	    echo "velmora-scan failed with exit status $$rc" >&2; exit 1; \
 	fi
+
+# --- benchmark (not part of `make test`) ---------------------------------------
+# The scan against a bare reader, its own Windows build under wine64 and a
+# lean clamscan, on synthesized trees; writes bench/results.md and the chart
+# bench/results.svg. BENCH_ARGS go to bench/bench.py, e.g.
+#   make bench BENCH_ARGS='--sizes 2000 --runs 1'
+BENCH_ARGS ?=
+bench: deps
+	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+	$(CMAKE) --build $(NATIVE) -j $(JOBS) --target velmora-scan velmora-bench-tree velmora-bare-reader velmora-alloc-count
+	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
+	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+	$(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora-scan
+	sh bench/run.sh $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD)

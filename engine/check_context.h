@@ -13,9 +13,14 @@ enum Verdict : int {
     VerdictWarning = 5,
 };
 
-// The record of one file check.
+struct FileView;
+
+// The record of one file check. While DetectThreat runs, view is the one
+// view of the file that every check reads through; a check called on its
+// own opens a view of its own over file.
 struct FileCheckContext {
     const char* path = nullptr;
     ThreatName threatName = nullptr;
     FileHandle file = InvalidFileHandle;
+    FileView* view = nullptr;
 };

@@ -1,21 +1,17 @@
 #include "engine/exe_headers.h"
 
+#include <cstring>
+
+#include "engine/file_view.h"
+
 namespace {
 
-constexpr uint32_t FileHeaderSize = 20;
-constexpr uint32_t FileHeaderSectionsOffset = 2;
-constexpr uint32_t FileHeaderCharacteristicsOffset = 18;
-constexpr uint16_t ImageFileDll = 0x2000;
-constexpr uint16_t MagicMz = 0x5A4D;  // bytes M, Z
-constexpr uint16_t MagicZm = 0x4D5A;  // bytes Z, M
-constexpr uint32_t SignaturePe = 0x00004550;
-constexpr uint32_t SignatureNe = 0x0000454E;
-constexpr uint32_t SignatureLe = 0x0000454C;
-
-bool AllocBlock(ByteBlock* block, uint32_t size) {
-    block->data = static_cast<uint8_t*>(BlockAlloc(size));
-    block->size = block->data != nullptr ? size : 0;
-    return block->data != nullptr;
+bool CopyOut(const ByteBlock& from, ByteBlock* to) {
+    to->data = static_cast<uint8_t*>(BlockAlloc(from.size));
+    if (to->data == nullptr) return false;
+    to->size = from.size;
+    std::memcpy(to->data, from.data, from.size);
+    return true;
 }
 
 }  // namespace
@@ -31,57 +27,19 @@ void ReleaseHeaders(ByteBlock* dosHeader, ByteBlock* peHeaders) {
     ReleaseBlock(peHeaders);
 }
 
+// The classification is the file view's; the callers of this entry point
+// own copies of the headers it found.
 uint32_t ClassifyExecutable(FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders) {
     *dosHeader = ByteBlock{};
     *peHeaders = ByteBlock{};
-
-    if (!AllocBlock(dosHeader, DosHeaderSize)) return KindUndetermined;
-    FileSeek(file, 0, 0);
-    if (FileRead(file, dosHeader->data, DosHeaderSize) < DosHeaderSize) {
-        ReleaseBlock(dosHeader);
-        return KindOther;
-    }
-
-    uint16_t magic = 0;
-    ReadLe16(View(*dosHeader), 0, &magic);
-    if (magic == MagicZm) return KindDos;  // no new header is looked for behind ZM
-    if (magic != MagicMz) {
-        ReleaseBlock(dosHeader);
-        return KindOther;
-    }
-
-    // e_lfanew is a signed distance; a negative one makes the seek fail, and
-    // a failed seek makes the read come back empty, so such a file is DOS.
-    int32_t lfanew = 0;
-    DosLfanew(*dosHeader, &lfanew);
-    uint8_t signatureBytes[4] = {};
-    FileSeek(file, lfanew, 0);
-    if (FileRead(file, signatureBytes, 4) < 4) return KindDos;
-    uint32_t signature = 0;
-    ReadLe32(ByteView{signatureBytes, 4}, 0, &signature);
-    if (signature == SignatureLe || signature == SignatureNe) {
-        ReleaseBlock(dosHeader);
-        return signature == SignatureLe ? KindLe : KindNe;
-    }
-    if (signature != SignaturePe) return KindDos;
-
-    uint8_t fileHeader[FileHeaderSize] = {};
-    if (FileRead(file, fileHeader, FileHeaderSize) < FileHeaderSize) return KindDos;
-    uint16_t sections = 0;
-    uint16_t characteristics = 0;
-    ReadLe16(ByteView{fileHeader, FileHeaderSize}, FileHeaderSectionsOffset, &sections);
-    ReadLe16(ByteView{fileHeader, FileHeaderSize}, FileHeaderCharacteristicsOffset, &characteristics);
-
-    // At most 248 + 40 * 65535 bytes: no overflow, and the count is capped by
-    // its 16-bit width before it is multiplied.
-    const uint32_t size = PeFixedHeaderSize + PeSectionEntrySize * sections;
-    if (!AllocBlock(peHeaders, size)) return KindDos;
-    FileSeek(file, lfanew, 0);
-    if (FileRead(file, peHeaders->data, size) < size) {
-        ReleaseBlock(peHeaders);
-        return KindDos;
-    }
-    return (characteristics & ImageFileDll) ? KindPeDll : KindPeImage;
+    FileView view;
+    OpenFileView(&view, file);
+    const uint32_t kind = view.kind;
+    if (view.dosHeader.data == nullptr) return kind;
+    if (!CopyOut(view.dosHeader, dosHeader)) return KindUndetermined;
+    if (view.peHeaders.data == nullptr) return kind;
+    if (!CopyOut(view.peHeaders, peHeaders)) return KindDos;
+    return kind;
 }
 
 bool ReadExecutableHeaders(uint32_t mask, FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders) {

@@ -30,6 +30,11 @@ void FileSeek(FileHandle file, int32_t distance, int origin);
 // the largest position the primitives address.
 bool FileGetSize(FileHandle file, uint32_t* size);
 
+// The size the file had when it was opened, for readers that want to know
+// where its end is without asking the system again; false when it cannot be
+// told. Reads still report what the file holds when they happen.
+bool FileSizeAtOpen(FileHandle file, uint32_t* size);
+
 void* BlockAlloc(size_t size);
 void BlockFree(void* block);
 void* FillBytes(void* buffer, int value, uint32_t count);

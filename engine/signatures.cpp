@@ -1,7 +1,8 @@
 #include "engine/signatures.h"
 
-#include "engine/crc32.h"
 #include "engine/exe_headers.h"
+#include "engine/file_view.h"
+#include "engine/view_scope.h"
 
 namespace {
 
@@ -30,9 +31,9 @@ bool RowBase(const SignatureRecord& row, uint32_t kind, const ByteBlock& peHeade
     return ReadLe32(view, entry + SectionPointerToRawData, base);
 }
 
-bool RegionMatches(FileCheckContext* context, uint32_t offset, uint32_t length, uint32_t expected) {
+bool RegionMatches(FileView* view, uint32_t offset, uint32_t length, uint32_t expected) {
     uint32_t checksum = 0;
-    return RegionChecksum(context, offset, length, &checksum) && checksum == expected;
+    return ViewRegionChecksum(view, offset, length, &checksum) && checksum == expected;
 }
 
 }  // namespace
@@ -47,42 +48,30 @@ const SignatureRecord SignatureTable[SignatureRowCount] = {
     {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0xA3389807u, 0, 0, 0, &ThreatNameTable[6]},
 };
 
+// Every row that asks for the same region gets its checksum from the view,
+// which reads and checksums it once per file.
 bool RegionChecksum(FileCheckContext* context, uint32_t offset, uint32_t length, uint32_t* checksum) {
-    if (length == 0) {
-        *checksum = 0;
-        return true;
-    }
-    // Positions are signed 32-bit: a region that starts or ends beyond them
-    // cannot be read whole.
-    if (length > 0x7FFFFFFFu || offset > 0x7FFFFFFFu - length) return false;
-    void* block = BlockAlloc(length);
-    if (block == nullptr) return false;
-    FileSeek(context->file, static_cast<int32_t>(offset), 0);
-    const bool whole = FileRead(context->file, block, length) == length;
-    if (whole) *checksum = Crc32Raw(block, static_cast<int32_t>(length));
-    BlockFree(block);
-    return whole;
+    ViewScope scope(context);
+    return ViewRegionChecksum(scope.view, offset, length, checksum);
 }
 
 int MatchSignatureTable(FileCheckContext* context, const SignatureRecord* table, int rows) {
-    ByteBlock dosHeader;
-    ByteBlock peHeaders;
-    FileSeek(context->file, 0, 0);
-    const uint32_t kind = ClassifyExecutable(context->file, &dosHeader, &peHeaders);
+    ViewScope scope(context);
+    FileView* view = scope.view;
+    const uint32_t kind = view->kind;
 
     int match = -1;
     for (int i = 0; i < rows && match < 0; ++i) {
         const SignatureRecord& row = table[i];
         uint32_t base = 0;
-        if ((row.kindMask & kind) == 0 || !RowBase(row, kind, peHeaders, &base)) continue;
+        if ((row.kindMask & kind) == 0 || !RowBase(row, kind, view->peHeaders, &base)) continue;
         // Offsets add to the base in wrapping unsigned arithmetic; a sum
         // beyond the signed range simply fails to read.
-        if (!RegionMatches(context, base + row.firstOffset, row.firstLength, row.firstCrc)) continue;
-        if (!RegionMatches(context, base + row.secondOffset, row.secondLength, row.secondCrc)) continue;
+        if (!RegionMatches(view, base + row.firstOffset, row.firstLength, row.firstCrc)) continue;
+        if (!RegionMatches(view, base + row.secondOffset, row.secondLength, row.secondCrc)) continue;
         context->threatName = row.threat;
         match = i + 1;
     }
-    ReleaseHeaders(&dosHeader, &peHeaders);
     return match;
 }
 

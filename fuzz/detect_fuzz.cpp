@@ -1,6 +1,5 @@
-// Detection over arbitrary bytes. The engine reads through the file
-// primitives, so every input goes through a real file: the harness keeps one
-// scratch file per process and rewrites it for each input.
+// Detection over arbitrary bytes, from memory through the same file view
+// that the scan reads files through: no input is written to a file.
 
 #include "engine/detectors.h"
 
@@ -8,77 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <string>
-#include <system_error>
-
-namespace {
-
-// One name per process, so parallel fuzzing jobs (-jobs/-fork) and replays
-// never write into each other's file. The file goes away at exit.
-class ScratchFile {
-public:
-    ScratchFile() {
-        std::random_device entropy;
-        const unsigned long long token =
-            (static_cast<unsigned long long>(entropy()) << 32) ^ entropy();
-        path_ = (ScratchFolder() / ("velmora-detect-fuzz-" + std::to_string(token) + ".bin")).string();
-    }
-    ~ScratchFile() {
-        std::error_code ec;
-        std::filesystem::remove(path_, ec);
-    }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
-    const std::string& Write(const uint8_t* data, size_t size) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        if (size > 0) {
-            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        }
-        out.close();
-        if (!out) {
-            // Going on would fuzz an empty or stale file and find nothing.
-            std::fprintf(stderr, "detect_fuzz: cannot write %s\n", path_.c_str());
-            std::abort();
-        }
-        return path_;
-    }
-
-private:
-    // Rewriting a file for every input is the harness's main cost: in memory
-    // (/dev/shm) it runs some fifty times faster than on a disk-backed /tmp.
-    // An explicit TMPDIR still wins.
-    static std::filesystem::path ScratchFolder() {
-        std::error_code ec;
-        if (std::getenv("TMPDIR") == nullptr && std::filesystem::is_directory("/dev/shm", ec)) {
-            return "/dev/shm";
-        }
-        std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-        return ec ? std::filesystem::path("/tmp") : dir;
-    }
-
-    std::string path_;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static ScratchFile scratch;
-    const std::string& path = scratch.Write(data, size);
-
-    FileHandle file = FileOpen(path.c_str(), 0);
-    if (file == InvalidFileHandle) {
-        std::fprintf(stderr, "detect_fuzz: cannot open %s\n", path.c_str());
-        std::abort();
-    }
     FileCheckContext context;
-    context.path = path.c_str();
-    context.file = file;
-    const int verdict = DetectThreat(&context);
-    FileClose(file);
+    context.path = "<memory>";
+    const int verdict = DetectThreatInMemory(&context, data, size);
 
     // The engine promises exactly these three results.
     if (verdict != VerdictClean && verdict != VerdictInfected && verdict != VerdictWarning) {

@@ -46,26 +46,21 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-int Detect(const std::string& path, FileCheckContext* context) {
-    context->file = FileOpen(path.c_str(), 0);
-    if (context->file == InvalidFileHandle) Fail("cannot open the scratch file");
-    const int verdict = DetectThreat(context);
-    FileClose(context->file);
-    return verdict;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Scratch scratch;
+    // Detection runs from memory, through the same view as a file; only an
+    // input that is found infected is written out for the repair, which
+    // works on a real read/write handle.
+    FileCheckContext context;
+    context.path = scratch.path.c_str();
+    if (DetectThreatInMemory(&context, data, size) != VerdictInfected) return 0;
     {
         std::ofstream out(scratch.path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         if (!out) Fail("cannot write the scratch file");
     }
-    FileCheckContext context;
-    context.path = scratch.path.c_str();
-    if (Detect(scratch.path, &context) != VerdictInfected) return 0;
 
     context.file = FileOpen(scratch.path.c_str(), 1);
     if (context.file == InvalidFileHandle) Fail("cannot open the scratch file for writing");

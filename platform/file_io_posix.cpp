@@ -13,10 +13,15 @@
 #include "engine/fault_seam.h"
 #include "engine/file_io.h"
 #include "platform/file_io_posix.h"
+#include "platform/file_slots.h"
 
+// The position lives here and every transfer is positioned (pread,
+// pwrite): a seek costs no system call.
 struct FileObject {
     int fd;
     bool seekFailed;
+    int64_t position;
+    int64_t sizeAtOpen;
 };
 
 namespace {
@@ -39,6 +44,8 @@ bool LockForWriting(int fd) {
     return false;
 }
 
+FileSlots<FileObject> fileObjects;
+
 }  // namespace
 
 FileHandle FileOpen(const char* path, int mode) {
@@ -53,7 +60,7 @@ FileHandle FileOpen(const char* path, int mode) {
         close(fd);
         return InvalidFileHandle;
     }
-    auto* file = new (std::nothrow) FileObject{fd, false};
+    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size});
     if (file == nullptr) close(fd);
     return file;
 }
@@ -80,7 +87,7 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
         errno = error;
         return InvalidFileHandle;
     }
-    auto* file = new (std::nothrow) FileObject{fd, false};
+    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size});
     if (file == nullptr) {
         close(fd);
         errno = ENOMEM;
@@ -92,7 +99,7 @@ int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
     // Closing releases the lock of a read/write handle.
     const int rc = close(file->fd);
-    delete file;
+    fileObjects.Delete(file);
     return rc == 0 ? 1 : 0;
 }
 
@@ -103,11 +110,12 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
     // A regular file may deliver fewer bytes than asked before its end;
     // keep reading so that a short count means end of file or failure.
     while (done < count) {
-        const ssize_t n = read(file->fd, bytes + done, count - done);
+        const ssize_t n = pread(file->fd, bytes + done, count - done, static_cast<off_t>(file->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
+    file->position += done;
     return done;
 }
 
@@ -116,26 +124,37 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        const ssize_t n = write(file->fd, bytes + done, count - done);
+        const ssize_t n = pwrite(file->fd, bytes + done, count - done, static_cast<off_t>(file->position + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
+    file->position += done;
     return done;
 }
 
 void FileSeek(FileHandle file, int32_t distance, int origin) {
     if (file == InvalidFileHandle) return;
-    int whence = 0;
+    int64_t base = 0;
     switch (origin) {
-        case 0: whence = SEEK_SET; break;
-        case 1: whence = SEEK_CUR; break;
-        case 2: whence = SEEK_END; break;
+        case 0: base = 0; break;
+        case 1: base = file->position; break;
+        case 2: {
+            struct stat info {};
+            if (fstat(file->fd, &info) != 0) {
+                file->seekFailed = true;
+                return;
+            }
+            base = info.st_size;
+            break;
+        }
         default: file->seekFailed = true; return;  // unknown origins fail as on Win32
     }
-    const off_t position = lseek(file->fd, static_cast<off_t>(distance), whence);
-    // Positions are signed 32-bit; one that cannot be expressed is a failure.
-    file->seekFailed = position < 0 || position > static_cast<off_t>(INT32_MAX);
+    // Positions are signed 32-bit; one that cannot be expressed is a failure
+    // and, as with a failed system seek, leaves the position where it was.
+    const int64_t position = base + distance;
+    file->seekFailed = position < 0 || position > static_cast<int64_t>(INT32_MAX);
+    if (!file->seekFailed) file->position = position;
 }
 
 bool FileGetSize(FileHandle file, uint32_t* size) {
@@ -143,5 +162,13 @@ bool FileGetSize(FileHandle file, uint32_t* size) {
     struct stat info {};
     if (fstat(file->fd, &info) != 0 || info.st_size < 0 || info.st_size > static_cast<off_t>(INT32_MAX)) return false;
     *size = static_cast<uint32_t>(info.st_size);
+    return true;
+}
+
+bool FileSizeAtOpen(FileHandle file, uint32_t* size) {
+    if (file == InvalidFileHandle || file->sizeAtOpen < 0 || file->sizeAtOpen > static_cast<int64_t>(INT32_MAX)) {
+        return false;
+    }
+    *size = static_cast<uint32_t>(file->sizeAtOpen);
     return true;
 }

@@ -2,22 +2,44 @@
 // processes may do while the scanner holds a file, so they are exact.
 #include <windows.h>
 
+#include <cstdint>
 #include <new>
 
 #include "engine/fault_seam.h"
 #include "engine/file_io.h"
 
+// The wanted position is kept here and the system's file pointer moved only
+// when a transfer needs it elsewhere: reads that follow each other cost no
+// seek. Windows 98 has no positioned reads on ordinary handles, so the
+// pointer itself stays the means.
 struct FileObject {
     HANDLE handle;
     bool seekFailed;
+    int64_t position;        // where the next transfer acts
+    int64_t systemPosition;  // where the system's pointer is
 };
+
+namespace {
+
+bool PlacePointer(FileObject* file) {
+    if (file->position == file->systemPosition) return true;
+    // Transfers may have carried the position past 2 GiB - 1, which the
+    // scanner does not address.
+    if (file->position > 0x7FFFFFFF) return false;
+    const DWORD moved = SetFilePointer(file->handle, static_cast<LONG>(file->position), nullptr, FILE_BEGIN);
+    if (moved == INVALID_SET_FILE_POINTER) return false;
+    file->systemPosition = file->position;
+    return true;
+}
+
+}  // namespace
 
 FileHandle FileOpen(const char* path, int mode) {
     if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
     const DWORD access = (mode & 1) ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return InvalidFileHandle;
-    auto* file = new (std::nothrow) FileObject{handle, false};
+    auto* file = new (std::nothrow) FileObject{handle, false, 0, 0};
     if (file == nullptr) CloseHandle(handle);
     return file;
 }
@@ -30,29 +52,44 @@ int FileClose(FileHandle file) {
 }
 
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
-    if (file == InvalidFileHandle || file->seekFailed) return 0;
+    if (file == InvalidFileHandle || file->seekFailed || !PlacePointer(file)) return 0;
     DWORD done = 0;
     if (!ReadFile(file->handle, buffer, count, &done, nullptr)) {
         // The count the system reports stands, success flag or not.
     }
+    file->position += done;
+    file->systemPosition = file->position;
     return done;
 }
 
 uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
-    if (file == InvalidFileHandle || file->seekFailed || SeamFailsWrite()) return 0;
+    if (file == InvalidFileHandle || file->seekFailed || SeamFailsWrite() || !PlacePointer(file)) return 0;
     DWORD done = 0;
     if (!WriteFile(file->handle, buffer, count, &done, nullptr)) {
         // As for reads, only the reported count matters.
     }
+    file->position += done;
+    file->systemPosition = file->position;
     return done;
 }
 
 void FileSeek(FileHandle file, int32_t distance, int origin) {
     if (file == InvalidFileHandle) return;
+    if (origin == 0 || origin == 1) {
+        // Positions are signed 32-bit; one that cannot be expressed fails
+        // and leaves the position where it was, as a refused system seek does.
+        const int64_t position = (origin == 0 ? 0 : file->position) + distance;
+        file->seekFailed = position < 0 || position > 0x7FFFFFFF;
+        if (!file->seekFailed) file->position = position;
+        return;
+    }
+    // From the end, or an origin the system itself must judge.
     const DWORD position = SetFilePointer(file->handle, distance, nullptr, static_cast<DWORD>(origin));
     // Without a high part, INVALID_SET_FILE_POINTER is the failure value;
     // positions past 2 GiB - 1 are not addressed by the scanner either.
     file->seekFailed = position == INVALID_SET_FILE_POINTER || position > 0x7FFFFFFFu;
+    if (position != INVALID_SET_FILE_POINTER) file->systemPosition = position;
+    if (!file->seekFailed) file->position = position;
 }
 
 bool FileGetSize(FileHandle file, uint32_t* size) {
@@ -64,3 +101,5 @@ bool FileGetSize(FileHandle file, uint32_t* size) {
     *size = low;
     return true;
 }
+
+bool FileSizeAtOpen(FileHandle file, uint32_t* size) { return FileGetSize(file, size); }

@@ -27,11 +27,19 @@ bool NextUsable(DirSearch* search, DirEntry* entry) {
     while (dirent* item = readdir(search->dir)) {
         const size_t length = std::strlen(item->d_name);
         if (length >= EntryNameSize) continue;
-        struct stat info {};
-        if (fstatat(dirfd(search->dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;
+        // The entry's own type saves a system call per entry; only file
+        // systems that do not report it are asked.
+        bool isDirectory = item->d_type == DT_DIR;
+        bool isRegular = item->d_type == DT_REG;
+        if (item->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            if (fstatat(dirfd(search->dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            isDirectory = S_ISDIR(info.st_mode);
+            isRegular = S_ISREG(info.st_mode);
+        }
+        if (!isDirectory && !isRegular) continue;
         std::memcpy(entry->name, item->d_name, length + 1);
-        entry->isDirectory = S_ISDIR(info.st_mode);
+        entry->isDirectory = isDirectory;
         return true;
     }
     return false;

@@ -61,6 +61,9 @@ struct Detection {
     bool opened = false;
     int verdict = -1;
     ThreatName threat = nullptr;
+    // The same bytes examined from memory (the fuzzers' way in).
+    int memoryVerdict = -1;
+    ThreatName memoryThreat = nullptr;
 };
 
 Detection Detect(const std::string& path, const Bytes& bytes) {
@@ -74,6 +77,9 @@ Detection Detect(const std::string& path, const Bytes& bytes) {
     result.verdict = DetectThreat(&context);
     result.threat = context.threatName;
     FileClose(context.file);
+    FileCheckContext inMemory;
+    result.memoryVerdict = DetectThreatInMemory(&inMemory, bytes.data(), bytes.size());
+    result.memoryThreat = inMemory.threatName;
     return result;
 }
 
@@ -91,6 +97,8 @@ TEST_P(Corpus, EverySampleGetsItsVerdictAndTableEntry) {
         const Detection found = Detect(folder.File(sample.name + ".exe"), sample.bytes);
         ASSERT_TRUE(found.opened);
         EXPECT_EQ(found.verdict, sample.verdict);
+        EXPECT_EQ(found.memoryVerdict, sample.verdict);
+        EXPECT_EQ(found.memoryThreat, expected);
         EXPECT_EQ(found.threat, expected) << "named " << (found.threat != nullptr ? found.threat->text : "nothing")
                                           << ", expected " << (expected != nullptr ? expected->text : "nothing");
     }
@@ -108,6 +116,8 @@ TEST_P(Corpus, HostsBeforeInfectionAreClean) {
         ASSERT_TRUE(found.opened);
         EXPECT_EQ(found.verdict, 0);
         EXPECT_EQ(found.threat, nullptr);
+        EXPECT_EQ(found.memoryVerdict, 0);
+        EXPECT_EQ(found.memoryThreat, nullptr);
     }
     EXPECT_GT(hosts, 0u);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "engine/file_io.h"
 #include "tests/test_files.h"
@@ -152,6 +154,65 @@ TEST(FileGetSize, ReportsTheSize) {
         EXPECT_TRUE(FileGetSize(file.Handle(), &reported));
         EXPECT_EQ(reported, size);
     }
+}
+
+TEST(FileSizeAtOpen, ReportsTheSizeTheFileHadWhenOpened) {
+    for (uint32_t size : {0u, 1u, 4097u}) {
+        SCOPED_TRACE(size);
+        OpenedFile file(Bytes(size, 0xAB));
+        ASSERT_TRUE(file.Ok());
+        uint32_t reported = 0xDEADBEEF;
+        EXPECT_TRUE(FileSizeAtOpen(file.Handle(), &reported));
+        EXPECT_EQ(reported, size);
+    }
+    uint32_t untouched = 5;
+    EXPECT_FALSE(FileSizeAtOpen(InvalidFileHandle, &untouched));
+    EXPECT_EQ(untouched, 5u);
+}
+
+// Each handle keeps its own position, reads and writes move it by what they
+// transferred, and many handles may be open at once (more than the few the
+// scan needs, which the POSIX primitives keep outside the heap).
+TEST(FilePositions, EachHandleKeepsItsOwnPosition) {
+    std::vector<std::unique_ptr<OpenedFile>> files;
+    for (int i = 0; i < 9; ++i) {
+        files.push_back(std::make_unique<OpenedFile>(Digits()));
+        ASSERT_TRUE(files.back()->Ok());
+    }
+    uint8_t byte = 0;
+    for (size_t i = 0; i < files.size(); ++i) FileSeek(files[i]->Handle(), static_cast<int32_t>(i), 0);
+    // Closing some and opening others in their place disturbs nobody.
+    files[1]->Close();
+    files[6]->Close();
+    OpenedFile late(testfiles::Text("abcdef"));
+    ASSERT_TRUE(late.Ok());
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (i == 1 || i == 6) continue;
+        ASSERT_EQ(FileRead(files[i]->Handle(), &byte, 1), 1u) << i;
+        EXPECT_EQ(byte, '0' + i) << i;
+    }
+    ASSERT_EQ(FileRead(late.Handle(), &byte, 1), 1u);
+    EXPECT_EQ(byte, 'a');
+
+    // On one read/write handle: read 3, write 2 where the read ended, then
+    // a relative seek from where the write ended.
+    OpenedFile both(Digits(), 1);
+    ASSERT_TRUE(both.Ok());
+    uint8_t three[3] = {};
+    ASSERT_EQ(FileRead(both.Handle(), three, 3), 3u);
+    const Bytes xy = testfiles::Text("XY");
+    ASSERT_EQ(FileWrite(both.Handle(), xy.data(), 2), 2u);
+    FileSeek(both.Handle(), 1, 1);
+    ASSERT_EQ(FileRead(both.Handle(), &byte, 1), 1u);
+    EXPECT_EQ(byte, '6');
+    // A read at the end delivers nothing and leaves the position alone.
+    FileSeek(both.Handle(), 0, 2);
+    EXPECT_EQ(FileRead(both.Handle(), &byte, 1), 0u);
+    FileSeek(both.Handle(), -1, 1);
+    ASSERT_EQ(FileRead(both.Handle(), &byte, 1), 1u);
+    EXPECT_EQ(byte, '9');
+    both.Close();
+    EXPECT_EQ(both.ReadBack(), testfiles::Text("012XY56789"));
 }
 
 TEST(BlockAlloc, BlockIsUsableAndFreed) {

@@ -1,0 +1,172 @@
+// The one view detection reads a file through: classification from the
+// head read at offset 0, a checksummed region read and summed once, reads
+// that stop at the end of the file, and memory and files treated alike.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "engine/crc32.h"
+#include "engine/exe_headers.h"
+#include "engine/file_view.h"
+#include "tests/test_files.h"
+
+using testfiles::Bytes;
+using testfiles::OpenedFile;
+using testfiles::PeLayout;
+
+namespace {
+
+Bytes Pattern(size_t size, uint32_t seed) {
+    Bytes data(size);
+    uint32_t x = seed;
+    for (uint8_t& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return data;
+}
+
+uint32_t CrcOf(const Bytes& data, size_t offset, size_t length) {
+    return Crc32Raw(data.data() + offset, static_cast<int32_t>(length));
+}
+
+TEST(FileView, RegionIsReadAndSummedOnce) {
+    Bytes data = Pattern(40000, 1);
+    FileView view;
+    OpenMemoryView(&view, data.data(), data.size());
+    const uint32_t before = CrcOf(data, 4096, 32768);
+    const uint32_t innerBefore = CrcOf(data, 5000, 100);
+
+    uint32_t crc = 0;
+    ASSERT_TRUE(ViewRegionChecksum(&view, 4096, 32768, &crc));
+    EXPECT_EQ(crc, before);
+    // The source changes behind the view's back: what the view read once is
+    // what every later row of the same file sees, so nothing was read again.
+    for (size_t i = 4096; i < data.size(); ++i) data[i] ^= 0x5A;
+    crc = 0;
+    ASSERT_TRUE(ViewRegionChecksum(&view, 4096, 32768, &crc));
+    EXPECT_EQ(crc, before);
+    // Bytes inside the region come from the region buffer too...
+    ASSERT_TRUE(ViewRegionChecksum(&view, 5000, 100, &crc));
+    EXPECT_EQ(crc, innerBefore);
+    uint8_t byte = 0;
+    EXPECT_EQ(ViewReadAt(&view, 36863, &byte, 1), 1u);
+    EXPECT_EQ(byte, static_cast<uint8_t>(data[36863] ^ 0x5A));
+    // ...and bytes outside it from the source, as it is now.
+    ASSERT_TRUE(ViewRegionChecksum(&view, 36864, 3000, &crc));
+    EXPECT_EQ(crc, CrcOf(data, 36864, 3000));
+}
+
+TEST(FileView, RegionsStopAtTheEndOfTheFile) {
+    const Bytes data = Pattern(36864, 2);
+    OpenedFile file(data);
+    ASSERT_TRUE(file.Ok());
+    FileView view;
+    OpenFileView(&view, file.Handle());
+    ASSERT_TRUE(view.sizeKnown);
+    EXPECT_EQ(view.size, 36864u);
+    uint32_t crc = 7;
+    // Ending exactly at the end: whole. One byte further: nothing.
+    ASSERT_TRUE(ViewRegionChecksum(&view, 4096, 32768, &crc));
+    EXPECT_EQ(crc, CrcOf(data, 4096, 32768));
+    crc = 7;
+    EXPECT_FALSE(ViewRegionChecksum(&view, 4097, 32768, &crc));
+    EXPECT_EQ(crc, 7u);
+    // A region across the head's end, and one inside the head.
+    ASSERT_TRUE(ViewRegionChecksum(&view, 4000, 200, &crc));
+    EXPECT_EQ(crc, CrcOf(data, 4000, 200));
+    ASSERT_TRUE(ViewRegionChecksum(&view, 0, 4096, &crc));
+    EXPECT_EQ(crc, CrcOf(data, 0, 4096));
+    // Longer than the region buffer: still one exact checksum.
+    ASSERT_TRUE(ViewRegionChecksum(&view, 1, 36000, &crc));
+    EXPECT_EQ(crc, CrcOf(data, 1, 36000));
+    // Length 0 gives 0 whatever the offset; offsets beyond the signed range
+    // read nothing.
+    ASSERT_TRUE(ViewRegionChecksum(&view, 0xFFFFFFF0u, 0, &crc));
+    EXPECT_EQ(crc, 0u);
+    EXPECT_FALSE(ViewRegionChecksum(&view, 0x7FFFFF00u, 0x200, &crc));
+}
+
+TEST(FileView, ReadsAreClearedAndClippedAtTheEnd) {
+    const Bytes data = Pattern(5000, 3);
+    OpenedFile file(data);
+    ASSERT_TRUE(file.Ok());
+    for (int source = 0; source < 2; ++source) {
+        SCOPED_TRACE(source == 0 ? "file" : "memory");
+        FileView view;
+        if (source == 0) {
+            OpenFileView(&view, file.Handle());
+        } else {
+            OpenMemoryView(&view, data.data(), data.size());
+        }
+        uint8_t buffer[16];
+        // The last byte, then nothing at the end, before the start or past
+        // the signed range; untouched bytes read as zeros every time.
+        std::memset(buffer, 0xEE, sizeof buffer);
+        EXPECT_EQ(ViewReadAt(&view, 4999, buffer, sizeof buffer), 1u);
+        EXPECT_EQ(buffer[0], data[4999]);
+        for (size_t i = 1; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 0) << i;
+        std::memset(buffer, 0xEE, sizeof buffer);
+        EXPECT_EQ(ViewReadAt(&view, 5000, buffer, sizeof buffer), 0u);
+        EXPECT_EQ(buffer[0], 0);
+        EXPECT_EQ(ViewReadAt(&view, -1, buffer, sizeof buffer), 0u);
+        EXPECT_EQ(ViewReadAt(&view, int64_t{1} << 31, buffer, sizeof buffer), 0u);
+        // Across the head's end (4096) and wholly behind it.
+        EXPECT_EQ(ViewReadAt(&view, 4090, buffer, sizeof buffer), 16u);
+        EXPECT_EQ(0, std::memcmp(buffer, data.data() + 4090, 16));
+        EXPECT_EQ(ViewReadAt(&view, 4500, buffer, sizeof buffer), 16u);
+        EXPECT_EQ(0, std::memcmp(buffer, data.data() + 4500, 16));
+    }
+}
+
+// PE headers that end exactly at the end of the head are taken from it;
+// one byte further they are read on their own, with the same result, and
+// cut short by the end of the file they make the file DOS.
+TEST(FileView, PeHeadersAtAndPastTheHeadsEnd) {
+    for (uint32_t lfanew : {ViewHeadSize - 288u, ViewHeadSize - 287u}) {
+        SCOPED_TRACE(lfanew);
+        PeLayout layout;
+        layout.lfanew = lfanew;
+        layout.sections = {{0x1000, 0x1000, 0x200, 0x1200}};
+        const Bytes image = testfiles::BuildPe(layout);
+        FileView view;
+        OpenMemoryView(&view, image.data(), image.size());
+        ASSERT_EQ(view.kind, static_cast<uint32_t>(KindPeImage));
+        ASSERT_EQ(view.peHeaders.size, 288u);
+        EXPECT_EQ(0, std::memcmp(view.peHeaders.data, image.data() + lfanew, 288));
+        EXPECT_EQ(view.ownsPeHeaders, lfanew + 288u > ViewHeadSize);
+        ASSERT_EQ(view.dosHeader.size, 64u);
+        EXPECT_EQ(0, std::memcmp(view.dosHeader.data, image.data(), 64));
+
+        // The same through a file, and the file cut one byte short.
+        OpenedFile file(image);
+        ASSERT_TRUE(file.Ok());
+        FileView fromFile;
+        OpenFileView(&fromFile, file.Handle());
+        EXPECT_EQ(fromFile.kind, static_cast<uint32_t>(KindPeImage));
+        const Bytes cut(image.begin(), image.begin() + lfanew + 287);
+        FileView shortView;
+        OpenMemoryView(&shortView, cut.data(), cut.size());
+        EXPECT_EQ(shortView.kind, static_cast<uint32_t>(KindDos));
+        EXPECT_EQ(shortView.peHeaders.data, nullptr);
+    }
+}
+
+TEST(FileView, ShortAndForeignHeads) {
+    Bytes mz = testfiles::BuildMz(64, 0x40);
+    FileView exact;
+    OpenMemoryView(&exact, mz.data(), 64);
+    EXPECT_EQ(exact.kind, static_cast<uint32_t>(KindDos));  // e_lfanew at the end: no signature
+    FileView shorter;
+    OpenMemoryView(&shorter, mz.data(), 63);
+    EXPECT_EQ(shorter.kind, static_cast<uint32_t>(KindOther));
+    EXPECT_EQ(shorter.dosHeader.data, nullptr);
+    FileView empty;
+    OpenMemoryView(&empty, nullptr, 0);
+    EXPECT_EQ(empty.kind, static_cast<uint32_t>(KindOther));
+    uint32_t crc = 0;
+    EXPECT_FALSE(ViewRegionChecksum(&empty, 0, 1, &crc));
+}
+
+}  // namespace
