@@ -86,6 +86,14 @@ bool ListFolder(int fd, std::vector<Entry>* entries) {
         const dirent* item = readdir(dir);
         if (item == nullptr) break;
         if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+        // A regular file's identity is learnt when it is first opened
+        // (inode 0 until then), which spares a status call per file; the
+        // open accepts only a regular file that no link leads to.
+        if (item->d_type == DT_REG) {
+            entries->push_back(Entry{item->d_name, false, 0, 0});
+            continue;
+        }
+        if (item->d_type != DT_DIR && item->d_type != DT_UNKNOWN) continue;
         struct stat info {};
         if (fstatat(fd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
         if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;

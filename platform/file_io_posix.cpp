@@ -22,6 +22,8 @@ struct FileObject {
     bool seekFailed;
     int64_t position;
     int64_t sizeAtOpen;
+    uint64_t device;
+    uint64_t inode;
 };
 
 namespace {
@@ -60,7 +62,8 @@ FileHandle FileOpen(const char* path, int mode) {
         close(fd);
         return InvalidFileHandle;
     }
-    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size});
+    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
+                                            static_cast<uint64_t>(info.st_ino)});
     if (file == nullptr) close(fd);
     return file;
 }
@@ -74,8 +77,9 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
     int error = 0;
     if (fstat(fd, &info) != 0) {
         error = errno;
-    } else if (!S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_dev) != device ||
-               static_cast<uint64_t>(info.st_ino) != inode) {
+    } else if (!S_ISREG(info.st_mode) ||
+               (inode != 0 && (static_cast<uint64_t>(info.st_dev) != device ||
+                               static_cast<uint64_t>(info.st_ino) != inode))) {
         // Swapped since it was listed: whatever is there now was never
         // examined, so it is not opened either.
         error = ESTALE;
@@ -87,12 +91,18 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
         errno = error;
         return InvalidFileHandle;
     }
-    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size});
+    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
+                                            static_cast<uint64_t>(info.st_ino)});
     if (file == nullptr) {
         close(fd);
         errno = ENOMEM;
     }
     return file;
+}
+
+void FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode) {
+    *device = file != InvalidFileHandle ? file->device : 0;
+    *inode = file != InvalidFileHandle ? file->inode : 0;
 }
 
 int FileClose(FileHandle file) {

@@ -138,8 +138,13 @@ void SetHandledEntry(const char* path, int folder, const char* name, uint64_t de
 void ClearHandledEntry() { handled = HandledEntry{nullptr, -1, nullptr, 0, 0}; }
 
 FileHandle OpenHandledFile(const char* path, int mode) {
-    if (IsHandled(path)) return FileOpenAt(handled.folder, handled.name, mode, handled.device, handled.inode);
-    return FileOpen(path, mode);
+    if (!IsHandled(path)) return FileOpen(path, mode);
+    FileHandle file = FileOpenAt(handled.folder, handled.name, mode, handled.device, handled.inode);
+    // A regular file listed without its identity takes that of the file the
+    // first open found: every later step (the mode change, the read/write
+    // open, the deletion) must then meet that same file.
+    if (file != InvalidFileHandle && handled.inode == 0) FileIdentity(file, &handled.device, &handled.inode);
+    return file;
 }
 
 PathKind QueryPathKind(const char* path) {
