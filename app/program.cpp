@@ -11,7 +11,6 @@ std::atomic<int32_t> ScanState{StateInitialising};
 HCURSOR HandCursor;
 HFONT LinkFont;
 
-MessageBoxFunction showMessageBox = MessageBoxA;
 ShellExecuteFunction openWithShell = ShellExecuteA;
 CreateThreadFunction startThread = CreateThread;
 

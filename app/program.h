@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/message_box.h"
+
 // Scan states of the main dialog.
 enum : int32_t { StateInitialising = 0, StateIdle = 1, StateScanning = 2, StateStopping = 3 };
 
@@ -33,13 +35,12 @@ LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM l
 void DisableControl(int id);
 void EnableControl(int id);
 
-// Where the program meets the shell, message boxes and threads. They point
+// Where the program meets the shell and threads (message boxes: see
+// platform/message_box.h). They point
 // at the platform's functions; tests point them elsewhere to watch or to
 // make them fail, never to change what the program does with the result.
-using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 using ShellExecuteFunction = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 using CreateThreadFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
                                               LPDWORD);
-extern MessageBoxFunction showMessageBox;
 extern ShellExecuteFunction openWithShell;
 extern CreateThreadFunction startThread;

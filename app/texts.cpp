@@ -1,6 +1,5 @@
 #include "app/texts.h"
 
-const char* const ProgramCaption = "Velmora - Klez & Elkern Herramienta de desinfeccion";
 const char* const ThreatsHeading = "Detecta y elimina:";
 const char* const ThreatList = "Win32.Klez@mm (variants A, B, C, D, E, G, H)\nWin32.Elkern (variants A, B, C)";
 const char* const PromotionText =

@@ -1,7 +1,6 @@
 // The program's own texts, shared by the dialog, the report and the about box.
 #pragma once
 
-extern const char* const ProgramCaption;
 extern const char* const ThreatsHeading;
 extern const char* const ThreatList;
 extern const char* const PromotionText;

@@ -10,6 +10,7 @@
 
 #include "resident/library_lookup.h"
 #include "resident/run_values.h"
+#include "platform/message_box.h"
 #include "resident/sweep_messages.h"
 
 namespace resident_test {
@@ -37,10 +38,10 @@ constexpr DWORD NoStatus = 0xFFFFFFFFu;
 
 BoxRecorder::BoxRecorder() {
     recordedBoxes.clear();
-    residentMessageBox = RecordBox;
+    showMessageBox = RecordBox;
 }
 
-BoxRecorder::~BoxRecorder() { residentMessageBox = MessageBoxA; }
+BoxRecorder::~BoxRecorder() { showMessageBox = MessageBoxA; }
 
 const std::vector<Box>& BoxRecorder::boxes() const { return recordedBoxes; }
 

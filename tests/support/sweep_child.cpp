@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "resident/resident_sweep.h"
+#include "platform/message_box.h"
 #include "resident/sweep_messages.h"
 
 namespace {
@@ -19,7 +20,7 @@ int WINAPI CountBox(HWND, LPCSTR, LPCSTR, UINT) {
 }  // namespace
 
 int main() {
-    residentMessageBox = CountBox;
+    showMessageBox = CountBox;
     ResidentSweep();
     return 100 + boxes;
 }
