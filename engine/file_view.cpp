@@ -120,8 +120,9 @@ void OpenMemoryView(FileView* view, const uint8_t* data, size_t size) {
     ReadHead(view);
 }
 
-uint32_t ViewReadAt(FileView* view, int64_t position, void* buffer, uint32_t count) {
-    FillBytes(buffer, 0, count);
+namespace {
+
+uint32_t ViewCopyAt(FileView* view, int64_t position, uint8_t* bytes, uint32_t count) {
     if (position < 0 || position > LargestPosition) return 0;
     if (view->sizeKnown) {
         // Nothing is read at or past the end of the file.
@@ -129,7 +130,6 @@ uint32_t ViewReadAt(FileView* view, int64_t position, void* buffer, uint32_t cou
         const uint32_t available = view->size - static_cast<uint32_t>(position);
         if (count > available) count = available;
     }
-    auto* bytes = static_cast<uint8_t*>(buffer);
     if (Holds(0, view->headLength, position, count)) {
         std::memcpy(bytes, view->head + position, count);
         return count;
@@ -139,6 +139,18 @@ uint32_t ViewReadAt(FileView* view, int64_t position, void* buffer, uint32_t cou
         return count;
     }
     return SourceRead(*view, position, bytes, count);
+}
+
+}  // namespace
+
+uint32_t ViewReadAt(FileView* view, int64_t position, void* buffer, uint32_t count) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    uint32_t got = ViewCopyAt(view, position, bytes, count);
+    // Clearing only what the read left unfilled gives the same bytes as
+    // clearing first, without writing a 32 KB region twice per file.
+    if (got > count) got = count;
+    FillBytes(bytes + got, 0, count - got);
+    return got;
 }
 
 bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32_t* checksum) {

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 #include "engine/crc32.h"
 #include "engine/exe_headers.h"
@@ -110,8 +113,11 @@ TEST(FileView, ReadsAreClearedAndClippedAtTheEnd) {
         std::memset(buffer, 0xEE, sizeof buffer);
         EXPECT_EQ(ViewReadAt(&view, 5000, buffer, sizeof buffer), 0u);
         EXPECT_EQ(buffer[0], 0);
-        EXPECT_EQ(ViewReadAt(&view, -1, buffer, sizeof buffer), 0u);
-        EXPECT_EQ(ViewReadAt(&view, int64_t{1} << 31, buffer, sizeof buffer), 0u);
+        for (const int64_t outside : {int64_t{-1}, int64_t{1} << 31}) {
+            std::memset(buffer, 0xEE, sizeof buffer);
+            EXPECT_EQ(ViewReadAt(&view, outside, buffer, sizeof buffer), 0u);
+            for (size_t i = 0; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 0) << outside << " " << i;
+        }
         // Across the head's end (4096) and wholly behind it.
         EXPECT_EQ(ViewReadAt(&view, 4090, buffer, sizeof buffer), 16u);
         EXPECT_EQ(0, std::memcmp(buffer, data.data() + 4090, 16));
@@ -119,6 +125,32 @@ TEST(FileView, ReadsAreClearedAndClippedAtTheEnd) {
         EXPECT_EQ(0, std::memcmp(buffer, data.data() + 4500, 16));
     }
 }
+
+// A file cut short after it was opened: the size known at open no longer
+// holds, the read comes short, and what it could not fill reads as zeros.
+// (Windows handles opened for reading let no writer in, so there the file
+// cannot shrink under the view.)
+#ifndef _WIN32
+TEST(FileView, AReadCutShortByAShrunkenFileClearsTheRest) {
+    const Bytes data = Pattern(9000, 4);
+    OpenedFile file(data);
+    ASSERT_TRUE(file.Ok());
+    FileView view;
+    OpenFileView(&view, file.Handle());
+    ASSERT_EQ(view.size, 9000u);
+    std::error_code error;
+    std::filesystem::resize_file(file.Path(), 6000, error);
+    ASSERT_FALSE(error) << error.message();
+    std::vector<uint8_t> buffer(2000, 0xEE);
+    EXPECT_EQ(ViewReadAt(&view, 5000, buffer.data(), 2000), 1000u);
+    EXPECT_EQ(0, std::memcmp(buffer.data(), data.data() + 5000, 1000));
+    for (size_t i = 1000; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0) << i;
+    // Wholly past the new end: nothing read, all cleared.
+    std::fill(buffer.begin(), buffer.end(), uint8_t{0xEE});
+    EXPECT_EQ(ViewReadAt(&view, 7000, buffer.data(), 2000), 0u);
+    for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0) << i;
+}
+#endif
 
 // PE headers that end exactly at the end of the head are taken from it;
 // one byte further they are read on their own, with the same result, and
