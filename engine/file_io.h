@@ -18,6 +18,10 @@ int FileClose(FileHandle file);
 // transfer only shows as a smaller count.
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count);
 uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count);
+// One transfer, which may bring fewer bytes than asked before the end of the
+// file (FileRead keeps reading until the end); for readers that read on
+// where the bytes they got do not suffice.
+uint32_t FileReadOnce(FileHandle file, void* buffer, uint32_t count);
 
 // Origins 0, 1, 2 are begin, current, end. A seek that fails (a negative
 // result, an unknown origin) poisons the handle: the next FileRead gets

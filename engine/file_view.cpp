@@ -95,7 +95,21 @@ uint32_t Classify(FileView* view) {
 void ReadHead(FileView* view) {
     uint32_t want = ViewHeadSize;
     if (view->sizeKnown && view->size < want) want = view->size;
-    view->headLength = want > 0 ? SourceRead(*view, 0, view->head, want) : 0;
+    uint32_t got = 0;
+    if (want == 0) {
+        got = 0;
+    } else if (view->memory != nullptr) {
+        got = SourceRead(*view, 0, view->head, want);
+    } else {
+        // Where the size is not known, one transfer tells it for a file
+        // shorter than the head without a second call to see the end. Bytes
+        // past a head that came short are read from the file when asked; the
+        // DOS header alone is completed here, since it decides the kind.
+        FileSeek(view->file, 0, 0);
+        got = FileReadOnce(view->file, view->head, want);
+        if (got > 0 && got < DosHeaderSize) got += FileRead(view->file, view->head + got, want - got);
+    }
+    view->headLength = got;
     view->kind = Classify(view);
 }
 

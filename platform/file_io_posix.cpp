@@ -21,9 +21,10 @@ struct FileObject {
     int fd;
     bool seekFailed;
     int64_t position;
-    int64_t sizeAtOpen;
+    int64_t sizeAtOpen;  // -1 when the open asked no status
     uint64_t device;
     uint64_t inode;
+    bool statusPending;  // opened without a status call: FileIdentity asks
 };
 
 namespace {
@@ -63,7 +64,7 @@ FileHandle FileOpen(const char* path, int mode) {
         return InvalidFileHandle;
     }
     auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
-                                            static_cast<uint64_t>(info.st_ino)});
+                                            static_cast<uint64_t>(info.st_ino), false});
     if (file == nullptr) close(fd);
     return file;
 }
@@ -73,6 +74,19 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
     const int access = (mode & 1) ? O_RDWR : O_RDONLY;
     const int fd = openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return InvalidFileHandle;
+    if ((mode & 1) == 0 && inode == 0) {
+        // The first, read-only open of an entry listed as a regular file:
+        // most files are only read and found clean, and then what the name
+        // held needs no status call. Reads are positioned, which a FIFO or a
+        // terminal refuses, so nothing is consumed should the name have been
+        // swapped for one; FileIdentity asks before anything acts on it.
+        auto* file = fileObjects.New(FileObject{fd, false, 0, -1, 0, 0, true});
+        if (file == nullptr) {
+            close(fd);
+            errno = ENOMEM;
+        }
+        return file;
+    }
     struct stat info {};
     int error = 0;
     if (fstat(fd, &info) != 0) {
@@ -92,7 +106,7 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
         return InvalidFileHandle;
     }
     auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
-                                            static_cast<uint64_t>(info.st_ino)});
+                                            static_cast<uint64_t>(info.st_ino), false});
     if (file == nullptr) {
         close(fd);
         errno = ENOMEM;
@@ -100,9 +114,20 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
     return file;
 }
 
-void FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode) {
-    *device = file != InvalidFileHandle ? file->device : 0;
-    *inode = file != InvalidFileHandle ? file->inode : 0;
+bool FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode) {
+    *device = 0;
+    *inode = 0;
+    if (file == InvalidFileHandle) return false;
+    if (file->statusPending) {
+        struct stat info {};
+        if (fstat(file->fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+        file->statusPending = false;
+        file->device = static_cast<uint64_t>(info.st_dev);
+        file->inode = static_cast<uint64_t>(info.st_ino);
+    }
+    *device = file->device;
+    *inode = file->inode;
+    return true;
 }
 
 int FileClose(FileHandle file) {
@@ -127,6 +152,17 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
     }
     file->position += done;
     return done;
+}
+
+uint32_t FileReadOnce(FileHandle file, void* buffer, uint32_t count) {
+    if (file == InvalidFileHandle || file->seekFailed) return 0;
+    ssize_t n = 0;
+    do {
+        n = pread(file->fd, buffer, count, static_cast<off_t>(file->position));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return 0;
+    file->position += n;
+    return static_cast<uint32_t>(n);
 }
 
 uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {

@@ -12,9 +12,13 @@
 // advisory lock. It also fails, with errno ESTALE, when the name no longer
 // refers to the file with that device and inode number, the one the walk
 // listed and examined. An inode of 0 (no file has it) means that the walk did
-// not ask: whatever regular file the name refers to is opened, and
-// FileIdentity tells which one it was.
+// not ask: whatever the name refers to is opened, and FileIdentity tells
+// which file it was. A read-only open of that kind asks no status at all (its
+// size at open is unknown); FileIdentity then refuses what is not a regular
+// file.
 FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, uint64_t inode);
 
-// The device and inode of an open file, as found when it was opened.
-void FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode);
+// The device and inode of an open regular file, as found when it was opened
+// or, for an open that asked no status, when first asked; false (and zeros)
+// when the handle is not a regular file.
+bool FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode);

@@ -62,6 +62,9 @@ uint32_t FileRead(FileHandle file, void* buffer, uint32_t count) {
     return done;
 }
 
+// ReadFile is one transfer already.
+uint32_t FileReadOnce(FileHandle file, void* buffer, uint32_t count) { return FileRead(file, buffer, count); }
+
 uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     if (file == InvalidFileHandle || file->seekFailed || SeamFailsWrite() || !PlacePointer(file)) return 0;
     DWORD done = 0;

@@ -140,11 +140,23 @@ void ClearHandledEntry() { handled = HandledEntry{nullptr, -1, nullptr, 0, 0}; }
 FileHandle OpenHandledFile(const char* path, int mode) {
     if (!IsHandled(path)) return FileOpen(path, mode);
     FileHandle file = FileOpenAt(handled.folder, handled.name, mode, handled.device, handled.inode);
-    // A regular file listed without its identity takes that of the file the
-    // first open found: every later step (the mode change, the read/write
-    // open, the deletion) must then meet that same file.
-    if (file != InvalidFileHandle && handled.inode == 0) FileIdentity(file, &handled.device, &handled.inode);
+    // A read/write open before any finding (which PinExaminedFile would
+    // have followed) fixes the identity itself.
+    if (file != InvalidFileHandle && handled.inode == 0 && (mode & 1) != 0) {
+        FileIdentity(file, &handled.device, &handled.inode);
+    }
     return file;
+}
+
+// A regular file listed without its identity takes that of the file the
+// first open found, once that open has led to a finding: every later step
+// (the mode change, the read/write open, the deletion) must then meet that
+// same file.
+bool PinExaminedFile(const char* path, FileHandle file) {
+    if (!IsHandled(path) || handled.inode != 0) return true;  // opened by path, or identity checked at open
+    if (FileIdentity(file, &handled.device, &handled.inode)) return true;
+    errno = ESTALE;  // what was examined is no regular file: the name was swapped
+    return false;
 }
 
 PathKind QueryPathKind(const char* path) {

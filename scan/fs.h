@@ -41,6 +41,10 @@ PathKind QueryPathKind(const char* path);
 // attribute change and the deletion then act through the folder's
 // descriptor instead of resolving the path again.
 FileHandle OpenHandledFile(const char* path, int mode);  // FileOpen's modes
+// After a finding, while the examined file is still open: the steps that
+// follow must meet that very file. False (the file counts as one that could
+// not be opened) when what was examined turns out not to be a regular file.
+bool PinExaminedFile(const char* path, FileHandle file);
 bool ClearAttributes(const char* path);  // so that a read-only file can be repaired or deleted
 bool PathExists(const char* path);
 bool CopyFileNew(const char* from, const char* to);  // fails when to exists

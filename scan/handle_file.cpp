@@ -46,7 +46,8 @@ constexpr size_t CopySuffixLength = 7;
 int Examine(FileCheckContext* context) {
     context->file = OpenHandledFile(context->path, 0);
     if (context->file == InvalidFileHandle) return -1;
-    const int verdict = DetectThreat(context);
+    int verdict = DetectThreat(context);
+    if (verdict != VerdictClean && !PinExaminedFile(context->path, context->file)) verdict = -1;
     lastVerdict = verdict;
     FileClose(context->file);
     context->file = InvalidFileHandle;

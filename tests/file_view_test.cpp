@@ -14,6 +14,12 @@
 #include "engine/file_view.h"
 #include "tests/test_files.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+
+#include "platform/file_io_posix.h"
+#endif
+
 using testfiles::Bytes;
 using testfiles::OpenedFile;
 using testfiles::PeLayout;
@@ -149,6 +155,39 @@ TEST(FileView, AReadCutShortByAShrunkenFileClearsTheRest) {
     std::fill(buffer.begin(), buffer.end(), uint8_t{0xEE});
     EXPECT_EQ(ViewReadAt(&view, 7000, buffer.data(), 2000), 0u);
     for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0) << i;
+}
+
+// An open that asked no status (the first open of the POSIX walk) leaves the
+// size unknown: the head is what one read brings, and every later read finds
+// the end by itself, with the same results as where the size is known.
+TEST(FileView, WithoutAKnownSizeTheEndIsFoundByReading) {
+    for (const size_t size : {size_t{30}, size_t{4095}, size_t{36863}, size_t{36864}}) {
+        SCOPED_TRACE(size);
+        const Bytes data = Pattern(size, 5);
+        OpenedFile file(data);
+        ASSERT_TRUE(file.Ok());
+        FileHandle unsized = FileOpenAt(AT_FDCWD, file.Path().c_str(), 0, 0, 0);
+        ASSERT_NE(unsized, InvalidFileHandle);
+        {
+            FileView view;
+            OpenFileView(&view, unsized);
+            EXPECT_FALSE(view.sizeKnown);
+            EXPECT_EQ(view.headLength, size < ViewHeadSize ? size : ViewHeadSize);
+            EXPECT_EQ(0, std::memcmp(view.head, data.data(), view.headLength));
+            uint32_t crc = 7;
+            EXPECT_EQ(ViewRegionChecksum(&view, 4096, 32768, &crc), size >= 36864);
+            EXPECT_EQ(crc, size >= 36864 ? CrcOf(data, 4096, 32768) : 7u);
+            uint8_t buffer[8];
+            std::memset(buffer, 0xEE, sizeof buffer);
+            EXPECT_EQ(ViewReadAt(&view, static_cast<int64_t>(size) - 1, buffer, sizeof buffer), 1u);
+            EXPECT_EQ(buffer[0], data[size - 1]);
+            for (size_t i = 1; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 0) << i;
+            std::memset(buffer, 0xEE, sizeof buffer);
+            EXPECT_EQ(ViewReadAt(&view, static_cast<int64_t>(size), buffer, sizeof buffer), 0u);
+            for (size_t i = 0; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 0) << i;
+        }
+        FileClose(unsized);
+    }
 }
 #endif
 

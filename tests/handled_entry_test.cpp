@@ -142,5 +142,59 @@ TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
     FileClose(file);
 }
 
+// An entry listed without its identity: the first, read-only open asks no
+// status; a finding pins the identity of what that open read, and every
+// later step must meet that file. A name swapped for a FIFO is read without
+// blocking, gives nothing and cannot be pinned.
+TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
+    SetHandledEntry(rowText.c_str(), folder, "a", 0, 0);
+    FileHandle file = OpenHandledFile(rowText.c_str(), 0);
+    ASSERT_NE(file, InvalidFileHandle);
+    EXPECT_EQ(Read(file), "A");
+    uint32_t size = 7;
+    EXPECT_FALSE(FileSizeAtOpen(file, &size));  // no status was asked
+    EXPECT_TRUE(FileGetSize(file, &size));
+    EXPECT_EQ(size, 1u);
+    // The name is swapped while the file is still open: the pin takes the
+    // examined file, not what the name holds now.
+    fs::rename(root / "tree" / "a", root / "tree" / "a.saved");
+    fs::rename(root / "tree" / "b", root / "tree" / "a");
+    EXPECT_TRUE(PinExaminedFile(rowText.c_str(), file));
+    FileClose(file);
+    errno = 0;
+    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
+    EXPECT_EQ(errno, ESTALE);
+    EXPECT_FALSE(ClearAttributes(rowText.c_str()));
+    EXPECT_FALSE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(fs::exists(root / "tree" / "a"));
+    // The examined file back: the steps go through, and pinning again is a
+    // no-op that keeps the identity.
+    fs::rename(root / "tree" / "a", root / "tree" / "b");
+    fs::rename(root / "tree" / "a.saved", root / "tree" / "a");
+    file = OpenHandledFile(rowText.c_str(), 0);
+    ASSERT_NE(file, InvalidFileHandle);
+    EXPECT_TRUE(FileSizeAtOpen(file, &size));  // identity known: checked with a status call
+    EXPECT_TRUE(PinExaminedFile(rowText.c_str(), file));
+    FileClose(file);
+    EXPECT_TRUE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(fs::exists(root / "tree" / "b"));
+
+    // A FIFO under a name listed as a regular file.
+    ASSERT_EQ(mkfifo((root / "tree" / "a").c_str(), 0644), 0);
+    SetHandledEntry(rowText.c_str(), folder, "a", 0, 0);
+    file = OpenHandledFile(rowText.c_str(), 0);
+    ASSERT_NE(file, InvalidFileHandle);
+    EXPECT_EQ(Read(file), "");
+    errno = 0;
+    EXPECT_FALSE(PinExaminedFile(rowText.c_str(), file));
+    EXPECT_EQ(errno, ESTALE);
+    FileClose(file);
+    EXPECT_FALSE(DeletePath(rowText.c_str()));
+    // Another path text is not the file in hand: nothing to pin.
+    const std::string other = rowText;
+    EXPECT_TRUE(PinExaminedFile(other.c_str(), InvalidFileHandle));
+    ExpectOutsideUntouched();
+}
+
 }  // namespace
 #endif
