@@ -40,19 +40,56 @@ namespace {
 constexpr size_t OpenLevels = 64;
 
 struct Entry {
-    std::string name;
+    size_t nameOffset;  // into the level's names
     bool isFolder;
     uint64_t device;
     uint64_t inode;
 };
 
+// A folder's entries are read whole, so that the descriptor may be closed
+// meanwhile. Their names lie end to end, each ended by a zero, in one buffer:
+// a long name costs no heap call of its own.
+struct Listing {
+    std::vector<Entry> entries;
+    std::vector<char> names;
+    const char* Name(const Entry& entry) const { return names.data() + entry.nameOffset; }
+};
+
 struct Level {
-    int fd;
-    uint64_t device;
-    uint64_t inode;
-    std::vector<Entry> entries;  // read whole, so that the descriptor may be closed meanwhile
-    size_t next;
-    size_t pathLength;  // of the folder's row text, with its trailing separator
+    int fd = -1;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    Listing listing;
+    size_t next = 0;
+    size_t pathLength = 0;  // of the folder's row text, with its trailing separator
+};
+
+// The levels the walk has left are kept, and the next folder at the same
+// depth reuses their buffers: once the walk has been that deep and listed a
+// folder that large, listing costs no heap call.
+class Levels {
+public:
+    size_t size() const { return depth_; }
+    bool empty() const { return depth_ == 0; }
+    Level& operator[](size_t i) { return slots_[i]; }
+    Level& back() { return slots_[depth_ - 1]; }
+    Level& push(int fd, uint64_t device, uint64_t inode, size_t pathLength) {
+        if (depth_ == slots_.size()) slots_.emplace_back();
+        Level& level = slots_[depth_++];
+        level.fd = fd;
+        level.device = device;
+        level.inode = inode;
+        level.listing.entries.clear();
+        level.listing.names.clear();
+        level.next = 0;
+        level.pathLength = pathLength;
+        return level;
+    }
+    void pop() { --depth_; }
+
+private:
+    std::vector<Level> slots_;
+    size_t depth_ = 0;
 };
 
 std::string rowPath;
@@ -68,9 +105,14 @@ void Error(const std::string& path, const char* what, int error) {
     ReportScanError(path.c_str(), reason.c_str());
 }
 
+void AddEntry(Listing* listing, const char* name, const Entry& entry) {
+    listing->names.insert(listing->names.end(), name, name + std::strlen(name) + 1);
+    listing->entries.push_back(entry);
+}
+
 // Folders and regular files only: links, FIFOs, sockets and devices are
 // passed over, so that nothing can hang or lead outside the tree.
-bool ListFolder(int fd, std::vector<Entry>* entries) {
+bool ListFolder(int fd, Listing* listing) {
     const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return false;
     DIR* dir = fdopendir(copy);
@@ -86,18 +128,19 @@ bool ListFolder(int fd, std::vector<Entry>* entries) {
         const dirent* item = readdir(dir);
         if (item == nullptr) break;
         if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+        const size_t offset = listing->names.size();
         // A regular file's identity is learnt when it is first opened
         // (inode 0 until then), which spares a status call per file; the
         // open accepts only a regular file that no link leads to.
         if (item->d_type == DT_REG) {
-            entries->push_back(Entry{item->d_name, false, 0, 0});
+            AddEntry(listing, item->d_name, Entry{offset, false, 0, 0});
             continue;
         }
         if (item->d_type != DT_DIR && item->d_type != DT_UNKNOWN) continue;
         struct stat info {};
         if (fstatat(fd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
         if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;
-        entries->push_back(Entry{item->d_name, S_ISDIR(info.st_mode), Device(info), Inode(info)});
+        AddEntry(listing, item->d_name, Entry{offset, S_ISDIR(info.st_mode), Device(info), Inode(info)});
     }
     const int error = errno;
     closedir(dir);
@@ -111,17 +154,18 @@ void CloseLevel(Level* level) {
 }
 
 // Counts, shows and lists the folder whose row text stands in rowPath.
-void Enter(std::vector<Level>* levels, int fd, uint64_t device, uint64_t inode) {
+void Enter(Levels* levels, int fd, uint64_t device, uint64_t inode) {
     if (rowPath.empty() || rowPath.back() != '/') rowPath.push_back('/');
-    levels->push_back(Level{fd, device, inode, {}, 0, rowPath.size()});
+    Level& level = levels->push(fd, device, inode, rowPath.size());
     if (levels->size() > OpenLevels) CloseLevel(&(*levels)[levels->size() - 1 - OpenLevels]);
-    Level& level = levels->back();
-    if (!ListFolder(fd, &level.entries)) Error(rowPath, "cannot list the folder", errno);
+    if (!ListFolder(fd, &level.listing)) Error(rowPath, "cannot list the folder", errno);
 }
 
-void Descend(std::vector<Level>* levels, const Entry& entry) {
-    const int parent = levels->back().fd;
-    const int fd = openat(parent, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// entry is copied: the level it comes from may move when a deeper one is
+// added.
+void Descend(Levels* levels, const Entry entry) {
+    const Level& parent = levels->back();
+    const int fd = openat(parent.fd, parent.listing.Name(entry), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0 || Device(info) != entry.device || Inode(info) != entry.inode) {
         // Counted like a folder that cannot be listed; one that merely went
@@ -146,7 +190,7 @@ void Descend(std::vector<Level>* levels, const Entry& entry) {
 // descriptors, it is opened again through "..", and kept only if that is
 // still the very same folder; otherwise whatever is left to visit in the
 // closed levels is not examined, and the user is told.
-void Leave(std::vector<Level>* levels) {
+void Leave(Levels* levels) {
     Level& inner = levels->back();
     rowPath.resize(inner.pathLength);
     ShowObject(rowPath.c_str());
@@ -159,38 +203,40 @@ void Leave(std::vector<Level>* levels) {
         } else {
             if (fd >= 0) close(fd);
             bool lost = false;
-            for (Level& level : *levels) {
-                if (level.fd >= 0 || level.next == level.entries.size()) continue;
+            for (size_t i = 0; i < levels->size(); ++i) {
+                Level& level = (*levels)[i];
+                if (level.fd >= 0 || level.next == level.listing.entries.size()) continue;
                 lost = true;
-                level.next = level.entries.size();
+                level.next = level.listing.entries.size();
             }
             if (lost) Error(rowPath.substr(0, outer.pathLength), "the folder was moved during the scan; the rest of it is not examined", 0);
         }
     }
     CloseLevel(&inner);
-    levels->pop_back();
+    levels->pop();
 }
 
 void WalkFrom(int fd, uint64_t device, uint64_t inode) {
-    std::vector<Level> levels;
+    static Levels levels;  // kept from one starting path to the next
     ScanStatistics.folders += 1;
     Enter(&levels, fd, device, inode);
     ShowObject(rowPath.c_str());
     while (!levels.empty()) {
         Level& level = levels.back();
-        if (!StillScanning() || level.next == level.entries.size()) {
+        if (!StillScanning() || level.next == level.listing.entries.size()) {
             Leave(&levels);
             continue;
         }
-        const Entry& entry = level.entries[level.next++];
+        const Entry& entry = level.listing.entries[level.next++];
+        const char* name = level.listing.Name(entry);
         rowPath.resize(level.pathLength);
-        rowPath += entry.name;
+        rowPath += name;
         if (entry.isFolder) {
             Descend(&levels, entry);
             continue;
         }
         if (level.fd < 0) continue;  // only after a failed way back, whose entries are all passed over
-        SetHandledEntry(rowPath.c_str(), level.fd, entry.name.c_str(), entry.device, entry.inode);
+        SetHandledEntry(rowPath.c_str(), level.fd, name, entry.device, entry.inode);
         handledObjectPath = rowPath.c_str();
         HandleFile();
         handledObjectPath = CurrentObjectPath;
@@ -228,10 +274,10 @@ bool OpenStartingPath(const char* path, StartingPath* start) {
     }
     start->device = Device(info);
     start->inode = Inode(info);
-    std::vector<Entry> entries;
+    Listing listing;
     if (start->kind == PathFile) {
         close(fd);  // examined through its own name, relative to the working folder
-    } else if (!ListFolder(fd, &entries)) {
+    } else if (!ListFolder(fd, &listing)) {
         Error(path, "cannot read", errno);
         close(fd);
         return false;
