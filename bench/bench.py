@@ -68,15 +68,42 @@ def best_of(runs, cmd, env=None, cold_tree=None):
     return best
 
 
-def found_all(output, threats, windows=False):
-    missing = []
-    for path in threats:
-        key = path.replace("/", "\\") if windows else path
-        if windows:
-            key = key[key.index("\\d"):] if "\\d" in key else key
-        if key not in output:
-            missing.append(path)
-    return missing
+def row_paths(output, windows=False, escaped=True):
+    """The path column of every result row, its escapes undone (a backslash
+    before \\, t, n, r or xHH; the output of a build from before the escapes
+    is read as it stands); Windows paths as the POSIX paths they name."""
+    paths = set()
+    for line in output.splitlines():
+        if "\t" not in line:
+            continue
+        text, out, i = line.split("\t", 1)[0], [], 0
+        while i < len(text):
+            if escaped and text[i] == "\\" and i + 1 < len(text):
+                nxt = text[i + 1]
+                if nxt == "x" and i + 3 < len(text):
+                    out.append(chr(int(text[i + 2:i + 4], 16)))
+                    i += 4
+                    continue
+                out.append({"t": "\t", "n": "\n", "r": "\r"}.get(nxt, nxt))
+                i += 2
+                continue
+            out.append(text[i])
+            i += 1
+        path = "".join(out)
+        if windows and len(path) > 2 and path[1] == ":":
+            path = path[2:].replace("\\", "/")
+        paths.add(path)
+    return paths
+
+
+def found_all(output, threats, windows=False, escaped=True):
+    rows = row_paths(output, windows, escaped)
+    return [path for path in threats if path not in rows]
+
+
+def clam_found_all(output, threats):
+    # clamscan --infected prints "PATH: SIGNATURE FOUND".
+    return [path for path in threats if path + ": " not in output]
 
 
 def clam_supported_flags():
@@ -145,7 +172,7 @@ def main():
             for label, before in (("velmora-scan --detect-only, " + BEFORE, OLD_SCAN),):
                 if before and os.path.exists(before):
                     t = best_of(args.runs, [before, "--detect-only", tree])
-                    rows.append((size, label, t[0], size / t[0], t[1], found_all(t[2], threats), ""))
+                    rows.append((size, label, t[0], size / t[0], t[1], found_all(t[2], threats, escaped=False), ""))
                     print("before %.3f s" % t[0], flush=True)
 
             if wine:
@@ -157,7 +184,7 @@ def main():
                     t = best_of(args.runs, [WINE, OLD_SCAN_EXE, "--detect-only", "Z:" + tree.replace("/", "\\")],
                                 env=wine_env)
                     rows.append((size, "velmora-scan.exe (wine64), " + BEFORE, t[0], size / t[0], t[1],
-                                 found_all(t[2], threats, windows=True), ""))
+                                 found_all(t[2], threats, windows=True, escaped=False), ""))
                     print("wine before %.3f s" % t[0], flush=True)
 
             if clam:
@@ -169,7 +196,7 @@ def main():
                 cmd = ["clamscan", "--no-summary", "--infected", "-r", "-d", hdb] + clam_flags + [tree]
                 t = best_of(args.runs, cmd)
                 rows.append((size, "clamscan (lean, MD5 database)", t[0], size / t[0], t[1],
-                             found_all(t[2], threats), ""))
+                             clam_found_all(t[2], threats), ""))
                 print("clamscan %.3f s" % t[0], flush=True)
 
             t = best_of(args.runs, [FLOOR, tree], cold_tree=tree)
