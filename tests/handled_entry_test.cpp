@@ -69,6 +69,15 @@ protected:
         if (folder >= 0) close(folder);
         fs::remove_all(root);
     }
+    // The name holds another regular file of the tree: nothing acts on it.
+    void ExpectStepsRefusedForAnotherFile() {
+        errno = 0;
+        EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
+        EXPECT_EQ(errno, ESTALE);
+        EXPECT_FALSE(ClearAttributes(rowText.c_str()));
+        EXPECT_FALSE(DeletePath(rowText.c_str()));
+        EXPECT_TRUE(fs::exists(root / "tree" / "a"));
+    }
     void ExpectOutsideUntouched() {
         std::ifstream in(root / "outside" / "a");
         std::string text;
@@ -100,12 +109,7 @@ TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
     // The name now another file of the tree, never examined.
     fs::remove(root / "tree" / "a");
     fs::rename(root / "tree" / "b", root / "tree" / "a");
-    errno = 0;
-    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
-    EXPECT_EQ(errno, ESTALE);
-    EXPECT_FALSE(ClearAttributes(rowText.c_str()));
-    EXPECT_FALSE(DeletePath(rowText.c_str()));
-    EXPECT_TRUE(fs::exists(root / "tree" / "a"));
+    ExpectStepsRefusedForAnotherFile();
 
     // The examined file back under its name: every operation goes through.
     fs::rename(root / "tree" / "a", root / "tree" / "b");
@@ -161,12 +165,7 @@ TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
     fs::rename(root / "tree" / "b", root / "tree" / "a");
     EXPECT_TRUE(PinExaminedFile(rowText.c_str(), file));
     FileClose(file);
-    errno = 0;
-    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
-    EXPECT_EQ(errno, ESTALE);
-    EXPECT_FALSE(ClearAttributes(rowText.c_str()));
-    EXPECT_FALSE(DeletePath(rowText.c_str()));
-    EXPECT_TRUE(fs::exists(root / "tree" / "a"));
+    ExpectStepsRefusedForAnotherFile();
     // The examined file back: the steps go through, and pinning again is a
     // no-op that keeps the identity.
     fs::rename(root / "tree" / "a", root / "tree" / "b");
