@@ -122,13 +122,13 @@ int main(int argc, char** argv) {
     keepScanning.store(1, std::memory_order_relaxed);
     InstallStopRequests();
     ProgressStart(quiet);
-    for (size_t i = 0; i < starts.size() && keepScanning.load(std::memory_order_relaxed) != 0; ++i) {
+    for (size_t i = 0; i < starts.size() && StillScanning(); ++i) {
         ScanStartingPath(&starts[i]);
     }
     for (StartingPath& start : starts) CloseStartingPath(&start);
     // Only a stop request clears the flag during the scan; read it once, so
     // that the exit status says what the report covers.
-    const bool stopped = keepScanning.load(std::memory_order_relaxed) == 0;
+    const bool stopped = !StillScanning();
     ReportResults();
     ScanFinished();
     if (stopped && !outputFailed) {

@@ -9,8 +9,9 @@
 
 struct StartingPath {
     const char* path;
+    const char* name;  // POSIX: a file's name within folder
     PathKind kind;
-    int folder;  // POSIX: the folder's descriptor, opened by the check
+    int folder;  // POSIX: the folder's descriptor, or that of the file's folder, opened by the check
     uint64_t device;
     uint64_t inode;
 };

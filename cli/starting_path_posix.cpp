@@ -94,8 +94,6 @@ private:
 
 std::string rowPath;
 
-bool StillScanning() { return keepScanning.load(std::memory_order_relaxed) != 0; }
-
 uint64_t Device(const struct stat& info) { return static_cast<uint64_t>(info.st_dev); }
 uint64_t Inode(const struct stat& info) { return static_cast<uint64_t>(info.st_ino); }
 
@@ -122,7 +120,6 @@ bool ListFolder(int fd, Listing* listing) {
         errno = error;
         return false;
     }
-    rewinddir(dir);
     for (;;) {
         errno = 0;
         const dirent* item = readdir(dir);
@@ -153,12 +150,24 @@ void CloseLevel(Level* level) {
     level->fd = -1;
 }
 
-// Counts, shows and lists the folder whose row text stands in rowPath.
+// Counts, lists and shows the folder whose row text stands in rowPath.
 void Enter(Levels* levels, int fd, uint64_t device, uint64_t inode) {
+    ScanStatistics.folders += 1;
     if (rowPath.empty() || rowPath.back() != '/') rowPath.push_back('/');
     Level& level = levels->push(fd, device, inode, rowPath.size());
     if (levels->size() > OpenLevels) CloseLevel(&(*levels)[levels->size() - 1 - OpenLevels]);
     if (!ListFolder(fd, &level.listing)) Error(rowPath, "cannot list the folder", errno);
+    ShowObject(rowPath.c_str());
+}
+
+// The file in hand goes to the shared per-file handling by name within its
+// open folder, so that no step resolves its path again.
+void HandleEntry(int folder, const char* name, uint64_t device, uint64_t inode) {
+    SetHandledEntry(rowPath.c_str(), folder, name, device, inode);
+    handledObjectPath = rowPath.c_str();
+    HandleFile();
+    handledObjectPath = CurrentObjectPath;
+    ClearHandledEntry();
 }
 
 // entry is copied: the level it comes from may move when a deeper one is
@@ -181,9 +190,7 @@ void Descend(Levels* levels, const Entry entry) {
         }
         return;
     }
-    ScanStatistics.folders += 1;
     Enter(levels, fd, entry.device, entry.inode);
-    ShowObject(rowPath.c_str());
 }
 
 // Leaves the innermost level. When the level above was closed to save
@@ -218,9 +225,7 @@ void Leave(Levels* levels) {
 
 void WalkFrom(int fd, uint64_t device, uint64_t inode) {
     static Levels levels;  // kept from one starting path to the next
-    ScanStatistics.folders += 1;
     Enter(&levels, fd, device, inode);
-    ShowObject(rowPath.c_str());
     while (!levels.empty()) {
         Level& level = levels.back();
         if (!StillScanning() || level.next == level.listing.entries.size()) {
@@ -235,12 +240,7 @@ void WalkFrom(int fd, uint64_t device, uint64_t inode) {
             Descend(&levels, entry);
             continue;
         }
-        if (level.fd < 0) continue;  // only after a failed way back, whose entries are all passed over
-        SetHandledEntry(rowPath.c_str(), level.fd, name, entry.device, entry.inode);
-        handledObjectPath = rowPath.c_str();
-        HandleFile();
-        handledObjectPath = CurrentObjectPath;
-        ClearHandledEntry();
+        HandleEntry(level.fd, name, entry.device, entry.inode);
         ProgressTick();
     }
 }
@@ -248,7 +248,7 @@ void WalkFrom(int fd, uint64_t device, uint64_t inode) {
 }  // namespace
 
 bool OpenStartingPath(const char* path, StartingPath* start) {
-    *start = StartingPath{path, PathMissing, -1, 0, 0};
+    *start = StartingPath{path, path, PathMissing, -1, 0, 0};
     struct stat info {};
     if (lstat(path, &info) != 0) {
         Error(path, "cannot read", errno);
@@ -263,27 +263,36 @@ bool OpenStartingPath(const char* path, StartingPath* start) {
         return false;
     }
     start->kind = S_ISDIR(info.st_mode) ? PathFolder : PathFile;
-    const int flags = S_ISDIR(info.st_mode) ? O_DIRECTORY : O_NONBLOCK;
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | flags);
+    // A folder is opened itself; a file through the folder that holds it,
+    // which every later step then acts within, as the walk does, so that no
+    // step resolves the folders on the way again.
+    // A file that cannot be opened is refused before anything is scanned,
+    // so that a typing error does not pass as a clean result.
+    int fd = -1;
+    int examined = -1;
+    if (start->kind == PathFolder) {
+        fd = examined = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_DIRECTORY);
+    } else {
+        const char* slash = std::strrchr(path, '/');
+        const std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+        start->name = slash == nullptr ? path : slash + 1;
+        fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) examined = openat(fd, start->name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }
+    int error = examined < 0 ? errno : 0;
     struct stat opened {};
-    if (fd < 0 || fstat(fd, &opened) != 0 || Device(opened) != Device(info) || Inode(opened) != Inode(info)) {
-        const int error = fd < 0 ? errno : ESTALE;
+    if (examined >= 0 && (fstat(examined, &opened) != 0 || Device(opened) != Device(info) || Inode(opened) != Inode(info))) {
+        error = ESTALE;
+    }
+    if (examined >= 0 && examined != fd) close(examined);
+    if (error != 0) {
         if (fd >= 0) close(fd);
         Error(path, "cannot read", error);
         return false;
     }
     start->device = Device(info);
     start->inode = Inode(info);
-    Listing listing;
-    if (start->kind == PathFile) {
-        close(fd);  // examined through its own name, relative to the working folder
-    } else if (!ListFolder(fd, &listing)) {
-        Error(path, "cannot read", errno);
-        close(fd);
-        return false;
-    } else {
-        start->folder = fd;
-    }
+    start->folder = fd;
     return true;
 }
 
@@ -299,11 +308,7 @@ void ScanStartingPath(StartingPath* start) {
         start->folder = -1;
         return;
     }
-    SetHandledEntry(rowPath.c_str(), AT_FDCWD, start->path, start->device, start->inode);
-    handledObjectPath = rowPath.c_str();
-    HandleFile();
-    handledObjectPath = CurrentObjectPath;
-    ClearHandledEntry();
+    HandleEntry(start->folder, start->name, start->device, start->inode);
 }
 
 void CloseStartingPath(StartingPath* start) {

@@ -13,10 +13,6 @@
 
 namespace {
 
-void PathError(const char* path, const char* reason) {
-    std::fprintf(stderr, "velmora-scan: %s: %s\n", path, reason);
-}
-
 // A starting path must be readable before anything is scanned, so that a
 // typing error does not pass as a clean result.
 bool Readable(const char* path, PathKind kind) {
@@ -41,21 +37,22 @@ bool Readable(const char* path, PathKind kind) {
 
 size_t WithoutSeparators(const char* path) {
     size_t length = std::strlen(path);
-    while (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/')) --length;
+    // A drive's root keeps its separator: "C:" names the current folder of C.
+    while (length > 1 && (path[length - 1] == '\\' || path[length - 1] == '/') && path[length - 2] != ':') --length;
     return length;
 }
 
 }  // namespace
 
 bool OpenStartingPath(const char* path, StartingPath* start) {
-    *start = StartingPath{path, PathMissing, -1, 0, 0};
+    *start = StartingPath{path, path, PathMissing, -1, 0, 0};
     if (std::strlen(path) >= ObjectPathSize - 1) {
-        PathError(path, "path too long");
+        ReportScanError(path, "path too long");
         return false;
     }
     start->kind = QueryPathKind(path);
     if (!Readable(path, start->kind)) {
-        PathError(path, "cannot read");
+        ReportScanError(path, "cannot read");
         return false;
     }
     return true;

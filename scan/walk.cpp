@@ -21,8 +21,6 @@ bool AppendToObjectPath(const char* text) {
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
-bool StillScanning() { return keepScanning.load(std::memory_order_relaxed) != 0; }
-
 void VisitEntry(const DirEntry& entry, size_t saved) {
     const size_t length = std::strlen(entry.name);
     if (length >= ObjectPathSize - saved) {
