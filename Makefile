@@ -50,9 +50,14 @@ test: deps
 	$(call timed,fuzz-test)
 	@echo "== all stages passed"; cat $(STAGE_LOG)
 
+# The configure steps that several targets share.
+CONFIGURE_NATIVE = $(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+CONFIGURE_WIN64 = $(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
+    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+
 # --- native (g++) ----------------------------------------------------------
 native:
-	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+	$(CONFIGURE_NATIVE)
 	$(CMAKE) --build $(NATIVE) -j $(JOBS)
 
 native-test: native
@@ -60,8 +65,7 @@ native-test: native
 
 # --- win64 (mingw, tests under wine64) ---------------------------------------
 win64:
-	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
-	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+	$(CONFIGURE_WIN64)
 	$(CMAKE) --build $(WIN64) -j $(JOBS)
 
 # The prefixes' wineservers are stopped whatever the outcome, so no wine
@@ -115,8 +119,7 @@ fuzz-test: fuzz
 # without one it runs under a virtual display: "&Analizar" is pressed, the
 # restart warning answered, and a screenshot of the report saved.
 run: deps
-	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
-	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+	$(CONFIGURE_WIN64)
 	$(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora velmora-synth velmora-drive
 	sh scripts/run-dialog.sh $(WIN64) $(WIN64)/demo
 
@@ -124,7 +127,7 @@ run: deps
 # dialog would do it. velmora-scan exits 1 when it finds something, which is
 # the point of the demo; only 2 (an error) or a crash fails the run.
 run-cli: deps
-	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+	$(CONFIGURE_NATIVE)
 	$(CMAKE) --build $(NATIVE) -j $(JOBS) --target velmora-scan velmora-synth
 	rm -rf $(NATIVE)/demo
 	"$$(cat $(NATIVE)/velmora-synth.path)" $(NATIVE)/demo
@@ -140,10 +143,9 @@ run-cli: deps
 #   make bench BENCH_ARGS='--sizes 2000 --runs 1'
 BENCH_ARGS ?=
 bench: deps
-	$(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
+	$(CONFIGURE_NATIVE)
 	$(CMAKE) --build $(NATIVE) -j $(JOBS) --target velmora-scan velmora-bench-tree velmora-bare-reader velmora-alloc-count
-	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
-	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+	$(CONFIGURE_WIN64)
 	$(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora-scan
 	sh bench/run.sh $(BENCH_ARGS)
 

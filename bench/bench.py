@@ -9,6 +9,7 @@ own files evicted with posix_fadvise DONTNEED, never the machine's caches).
 Writes bench/results.md and bench/results.svg.
 """
 import argparse
+import math
 import os
 import shutil
 import subprocess
@@ -146,7 +147,10 @@ def main():
             tree = os.path.join(WORK, "tree-%d" % size)
             print("== building a tree of %d files" % size, flush=True)
             subprocess.run([TREE, tree, str(size)], check=True)
-            tree_bytes[size] = sum(os.path.getsize(os.path.join(d, n)) for d, _, names in os.walk(tree) for n in names)
+            tree_bytes[size] = folders[size] = 0
+            for d, _, names in os.walk(tree):
+                folders[size] += 1
+                tree_bytes[size] += sum(os.path.getsize(os.path.join(d, n)) for n in names)
             with open(tree + ".threats") as f:
                 threats = [line.strip() for line in f if line.strip()]
 
@@ -167,13 +171,12 @@ def main():
                            env=dict(os.environ, LD_PRELOAD=ALLOC, VELMORA_ALLOC_LOG=log))
             with open(log) as f:
                 allocs[size] = int(f.read().strip())
-            folders[size] = sum(1 for _ in os.walk(tree))
 
-            for label, before in (("velmora-scan --detect-only, " + BEFORE, OLD_SCAN),):
-                if before and os.path.exists(before):
-                    t = best_of(args.runs, [before, "--detect-only", tree])
-                    rows.append((size, label, t[0], size / t[0], t[1], found_all(t[2], threats, escaped=False), ""))
-                    print("before %.3f s" % t[0], flush=True)
+            if OLD_SCAN and os.path.exists(OLD_SCAN):
+                t = best_of(args.runs, [OLD_SCAN, "--detect-only", tree])
+                rows.append((size, "velmora-scan --detect-only, " + BEFORE, t[0], size / t[0], t[1],
+                             found_all(t[2], threats, escaped=False), ""))
+                print("before %.3f s" % t[0], flush=True)
 
             if wine:
                 t = best_of(args.runs, [WINE, SCAN_EXE, "--detect-only", "Z:" + tree.replace("/", "\\")], env=wine_env)
@@ -275,9 +278,8 @@ def write_chart(path, sizes, rows):
     legend = 330
     plot_h = height - bottom - top
     rates = [r[3] for r in rows]
-    lo = 10 ** int(__import__("math").floor(__import__("math").log10(min(rates))))
-    hi = 10 ** int(__import__("math").ceil(__import__("math").log10(max(rates))))
-    import math
+    lo = 10 ** int(math.floor(math.log10(min(rates))))
+    hi = 10 ** int(math.ceil(math.log10(max(rates))))
 
     def y(v):
         return top + plot_h - plot_h * (math.log10(v) - math.log10(lo)) / (math.log10(hi) - math.log10(lo))
