@@ -55,8 +55,11 @@ uint32_t Classify(FileView* view) {
     // file is DOS.
     int32_t lfanew = 0;
     DosLfanew(view->dosHeader, &lfanew);
+    // The signature and the file header in one read; a short one still
+    // tells the signature.
     uint8_t fixed[4 + FileHeaderSize] = {};
-    if (ViewReadAt(view, lfanew, fixed, 4) < 4) return KindDos;
+    const uint32_t fixedLength = ViewReadAt(view, lfanew, fixed, sizeof fixed);
+    if (fixedLength < 4) return KindDos;
     uint32_t signature = 0;
     ReadLe32(ByteView{fixed, 4}, 0, &signature);
     if (signature == SignatureLe || signature == SignatureNe) {
@@ -65,7 +68,7 @@ uint32_t Classify(FileView* view) {
     }
     if (signature != SignaturePe) return KindDos;
 
-    if (ViewReadAt(view, static_cast<int64_t>(lfanew), fixed, sizeof fixed) < sizeof fixed) return KindDos;
+    if (fixedLength < sizeof fixed) return KindDos;
     const ByteView fileHeader{fixed + 4, FileHeaderSize};
     uint16_t sections = 0;
     uint16_t characteristics = 0;
@@ -78,6 +81,8 @@ uint32_t Classify(FileView* view) {
     const auto start = static_cast<uint32_t>(lfanew);
     if (Holds(0, view->headLength, start, size)) {
         view->peHeaders = ByteBlock{view->head + start, size};
+    } else if (view->sizeKnown && (size > view->size || start > view->size - size)) {
+        return KindDos;  // headers past the end: nothing to allocate or read
     } else {
         // Headers beyond the head: a block of their own, read once.
         auto* block = static_cast<uint8_t*>(BlockAlloc(size));
@@ -159,10 +164,9 @@ uint32_t ViewCopyAt(FileView* view, int64_t position, uint8_t* bytes, uint32_t c
 
 uint32_t ViewReadAt(FileView* view, int64_t position, void* buffer, uint32_t count) {
     auto* bytes = static_cast<uint8_t*>(buffer);
-    uint32_t got = ViewCopyAt(view, position, bytes, count);
+    const uint32_t got = ViewCopyAt(view, position, bytes, count);
     // Clearing only what the read left unfilled gives the same bytes as
     // clearing first, without writing a 32 KB region twice per file.
-    if (got > count) got = count;
     FillBytes(bytes + got, 0, count - got);
     return got;
 }
@@ -177,13 +181,14 @@ bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32
     if (length > 0x7FFFFFFFu || offset > 0x7FFFFFFFu - length) return false;
     for (const RegionSum& sum : view->sums) {
         if (sum.valid && sum.offset == offset && sum.length == length) {
-            *checksum = sum.crc;
-            return true;
+            if (sum.whole) *checksum = sum.crc;
+            return sum.whole;
         }
     }
     if (view->sizeKnown && (length > view->size || offset > view->size - length)) return false;
 
     uint32_t crc = 0;
+    bool whole = true;
     if (Holds(0, view->headLength, offset, length)) {
         crc = Crc32Raw(view->head + offset, static_cast<int32_t>(length));
     } else if (Holds(view->regionOffset, view->regionLength, offset, length)) {
@@ -193,19 +198,18 @@ bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32
         view->regionLength = 0;
         const uint32_t got = ViewReadAt(view, offset, view->region, length);
         view->regionLength = got;
-        if (got < length) return false;
-        crc = Crc32Raw(view->region, static_cast<int32_t>(length));
+        whole = got == length;
+        if (whole) crc = Crc32Raw(view->region, static_cast<int32_t>(length));
     } else {
         void* block = BlockAlloc(length);
         if (block == nullptr) return false;
-        const bool whole = ViewReadAt(view, offset, block, length) == length;
+        whole = ViewReadAt(view, offset, block, length) == length;
         if (whole) crc = Crc32Raw(block, static_cast<int32_t>(length));
         BlockFree(block);
-        if (!whole) return false;
     }
     RegionSum& slot = view->sums[view->nextSum];
     view->nextSum = (view->nextSum + 1) % 2;
-    slot = RegionSum{offset, length, crc, true};
-    *checksum = crc;
-    return true;
+    slot = RegionSum{offset, length, crc, true, whole};
+    if (whole) *checksum = crc;
+    return whole;
 }

@@ -22,6 +22,7 @@ struct RegionSum {
     uint32_t length = 0;
     uint32_t crc = 0;
     bool valid = false;
+    bool whole = false;  // false: the bytes could not all be read, and crc means nothing
 };
 
 struct FileView {
@@ -65,5 +66,6 @@ uint32_t ViewReadAt(FileView* view, int64_t position, void* buffer, uint32_t cou
 
 // Crc32Raw of length bytes at offset; false when they cannot all be read.
 // Length 0 gives 0 without touching the file. Asked twice for the same
-// bytes, the view reads and checksums them once.
+// bytes, the view reads and checksums them once, and a region that could not
+// be read whole is not tried again.
 bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32_t* checksum);
