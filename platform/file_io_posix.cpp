@@ -51,42 +51,21 @@ FileSlots<FileObject> fileObjects;
 
 }  // namespace
 
-FileHandle FileOpen(const char* path, int mode) {
-    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
-    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
-    // Never follow a symbolic link and never block on a FIFO or device: only
-    // regular files are scanned.
-    const int fd = open(path, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return InvalidFileHandle;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ((mode & 1) != 0 && !LockForWriting(fd))) {
-        close(fd);
-        return InvalidFileHandle;
+namespace {
+
+FileHandle NewFile(const FileObject& object) {
+    auto* file = fileObjects.New(object);
+    if (file == nullptr) {
+        close(object.fd);
+        errno = ENOMEM;
     }
-    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
-                                            static_cast<uint64_t>(info.st_ino), false});
-    if (file == nullptr) close(fd);
     return file;
 }
 
-FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, uint64_t inode) {
-    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(name);
-    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
-    const int fd = openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return InvalidFileHandle;
-    if ((mode & 1) == 0 && inode == 0) {
-        // The first, read-only open of an entry listed as a regular file:
-        // most files are only read and found clean, and then what the name
-        // held needs no status call. Reads are positioned, which a FIFO or a
-        // terminal refuses, so nothing is consumed should the name have been
-        // swapped for one; FileIdentity asks before anything acts on it.
-        auto* file = fileObjects.New(FileObject{fd, false, 0, -1, 0, 0, true});
-        if (file == nullptr) {
-            close(fd);
-            errno = ENOMEM;
-        }
-        return file;
-    }
+// Takes an open descriptor into a handle once it is known to be a regular
+// file (with that device and inode, unless inode is 0) and, for writing,
+// locked; otherwise closes it and fails with errno set.
+FileHandle AdoptChecked(int fd, int mode, uint64_t device, uint64_t inode) {
     struct stat info {};
     int error = 0;
     if (fstat(fd, &info) != 0) {
@@ -105,13 +84,35 @@ FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, u
         errno = error;
         return InvalidFileHandle;
     }
-    auto* file = fileObjects.New(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
-                                            static_cast<uint64_t>(info.st_ino), false});
-    if (file == nullptr) {
-        close(fd);
-        errno = ENOMEM;
+    return NewFile(FileObject{fd, false, 0, info.st_size, static_cast<uint64_t>(info.st_dev),
+                              static_cast<uint64_t>(info.st_ino), false});
+}
+
+}  // namespace
+
+FileHandle FileOpen(const char* path, int mode) {
+    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
+    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
+    // Never follow a symbolic link and never block on a FIFO or device: only
+    // regular files are scanned.
+    const int fd = open(path, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    return fd < 0 ? InvalidFileHandle : AdoptChecked(fd, mode, 0, 0);
+}
+
+FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, uint64_t inode) {
+    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(name);
+    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
+    const int fd = openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return InvalidFileHandle;
+    if ((mode & 1) == 0 && inode == 0) {
+        // The first, read-only open of an entry listed as a regular file:
+        // most files are only read and found clean, and then what the name
+        // held needs no status call. Reads are positioned, which a FIFO or a
+        // terminal refuses, so nothing is consumed should the name have been
+        // swapped for one; FileIdentity asks before anything acts on it.
+        return NewFile(FileObject{fd, false, 0, -1, 0, 0, true});
     }
-    return file;
+    return AdoptChecked(fd, mode, device, inode);
 }
 
 bool FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode) {
