@@ -28,12 +28,11 @@ void ShowObject(const char* path) { SetDlgItemTextA(MainDialog, IDC_OBJECT, path
 void AddResultRow(const char* object, const char* status) {
     LVITEMA item{};
     item.iItem = 0x7FFFFFFF;  // after the last row
-    const LRESULT row =
-        SendMessageA(GetDlgItem(MainDialog, IDC_RESULTS), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    const int index = static_cast<int>(row);
-    SetRowText(GetDlgItem(MainDialog, IDC_RESULTS), index, 0, object);
-    SetRowText(GetDlgItem(MainDialog, IDC_RESULTS), index, 1, status);
-    SendMessageA(GetDlgItem(MainDialog, IDC_RESULTS), LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+    const HWND list = GetDlgItem(MainDialog, IDC_RESULTS);
+    const int index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    SetRowText(list, index, 0, object);
+    SetRowText(list, index, 1, status);
+    SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
 }
 
 void ReportResults() {

@@ -33,6 +33,7 @@ public:
     int takeSnapshot() override;
     // Only with its library and all three functions; otherwise it lists nothing.
     bool usable() const { return createSnapshot != nullptr && firstProcess != nullptr && nextProcess != nullptr; }
+    bool hasSnapshot() const { return snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr; }
 
 private:
     using CreateSnapshotFunction = HANDLE(WINAPI*)(DWORD, DWORD);

@@ -16,26 +16,25 @@ ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
     createSnapshot = LookUpFunction<CreateSnapshotFunction>(module, "CreateToolhelp32Snapshot");
     firstProcess = LookUpFunction<ProcessWalkFunction>(module, "Process32First");
     nextProcess = LookUpFunction<ProcessWalkFunction>(module, "Process32Next");
-    if (usable()) entry.dwSize = sizeof entry;
 }
 
 // The snapshot is closed here and whenever a new one replaces it: each one
 // is a kernel object that would otherwise live as long as the program.
 ToolhelpProcessEnumerator::~ToolhelpProcessEnumerator() {
-    if (snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) CloseHandle(snapshot);
+    if (hasSnapshot()) CloseHandle(snapshot);
     if (ownsModule == 1) FreeLibrary(module);
 }
 
 int ToolhelpProcessEnumerator::takeSnapshot() {
     if (!usable()) return 0;
-    if (snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) CloseHandle(snapshot);
+    if (hasSnapshot()) CloseHandle(snapshot);
     snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
-    return snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr;
+    return hasSnapshot();
 }
 
 int ToolhelpProcessEnumerator::rewind() {
     hasEntry = 0;
-    if (usable() && snapshot != INVALID_HANDLE_VALUE && snapshot != nullptr) {
+    if (hasSnapshot()) {
         entry.dwSize = sizeof entry;
         hasEntry = firstProcess(snapshot, &entry) ? 1 : 0;
     }
