@@ -11,7 +11,9 @@
 class ProcessEnumerator {
 public:
     // Delivers one process; 0 when the captured list is exhausted or nothing
-    // could be listed, and then the outputs carry nothing.
+    // could be listed, and then the outputs carry nothing. A path that cannot
+    // be read whole (cut short by the system, or longer than length - 1 or
+    // MAX_PATH - 1 characters) is delivered empty, never cut.
     virtual int next(DWORD* processId, char* path, DWORD length) = 0;
     // Positions before the first process of the captured list; always 1.
     virtual int rewind() = 0;

@@ -14,7 +14,8 @@ public:
     ProcessList& operator=(const ProcessList&) = delete;
 
     void start();
-    // path receives a NUL-terminated ANSI path of at most length bytes.
+    // path receives a NUL-terminated ANSI path of at most length bytes, or
+    // an empty one when the whole path cannot be read.
     int next(DWORD* processId, char* path, DWORD length);
 
 private:

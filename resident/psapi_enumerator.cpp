@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "resident/library_lookup.h"
 #include "resident/process_enumerator.h"
 
@@ -41,6 +43,14 @@ int PsapiProcessEnumerator::next(DWORD* processId, char* path, DWORD length) {
     return 1;
 }
 
+namespace {
+
+// One byte more than a path of MAX_PATH - 1 characters and its NUL needs:
+// only a name that fills this buffer can have been cut short.
+constexpr DWORD NameReadSize = MAX_PATH + 1;
+
+}  // namespace
+
 // The first module of a process is its executable image. Whatever cannot be
 // read leaves the path empty; the process is still delivered.
 void PsapiProcessEnumerator::ReadPath(DWORD processId, char* path, DWORD length) const {
@@ -50,10 +60,17 @@ void PsapiProcessEnumerator::ReadPath(DWORD processId, char* path, DWORD length)
     if (process == nullptr) return;
     HMODULE modules[MaxModules];
     DWORD bytesNeeded = 0;
+    char name[NameReadSize];
+    DWORD nameLength = 0;
     if (enumProcessModules(process, modules, sizeof modules, &bytesNeeded) && bytesNeeded >= sizeof modules[0]) {
-        // Older systems leave a truncated name without its terminating NUL.
-        if (getModuleFileNameEx(process, modules[0], path, length) == 0) path[0] = '\0';
-        path[length - 1] = '\0';
+        nameLength = getModuleFileNameEx(process, modules[0], name, NameReadSize);
     }
     CloseHandle(process);
+    // A cut name is returned as NameReadSize bytes without a NUL by older
+    // systems and as NameReadSize - 1 bytes with one by newer ones. Its last
+    // part may be a folder's name cut in the middle, so it is not delivered,
+    // and neither is a whole name that the caller's buffer would cut.
+    if (nameLength == 0 || nameLength >= NameReadSize - 1 || nameLength >= length) return;
+    std::memcpy(path, name, nameLength);
+    path[nameLength] = '\0';
 }

@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "platform/family.h"
 #include "resident/process_list.h"
 #include "resident/resident_sweep.h"
@@ -9,12 +7,6 @@ namespace {
 
 constexpr DWORD SweepPathSize = 260;
 
-// The characters after the last backslash, or the whole path without one.
-const char* FileNamePart(const char* path) {
-    const char* backslash = std::strrchr(path, '\\');
-    return backslash != nullptr ? backslash + 1 : path;
-}
-
 // Every matching process gets its own box, in the order of delivery; the
 // program's own process is examined like any other.
 void SweepProcesses(ProcessList& processes) {
@@ -22,12 +14,24 @@ void SweepProcesses(ProcessList& processes) {
     DWORD processId = 0;
     processes.start();
     while (processes.next(&processId, path, SweepPathSize) != 0) {
-        if (!HasThreatPrefix(FileNamePart(path))) continue;
+        if (!HasThreatPrefix(ProcessFileName(path))) continue;
         ShowSweepMessage(TerminateThreatProcess(processId) == 1, ProcessRemovedText, ProcessNotRemovedText);
     }
 }
 
 }  // namespace
+
+// A forward scan: only from the start of a string is it known which bytes
+// begin characters. A lead byte just before the NUL (a name cut after it)
+// is taken alone, so the scan never passes the end.
+const char* ProcessFileName(const char* path, UINT codePage) {
+    const char* name = path;
+    for (const char* at = path; *at != '\0';) {
+        if (*at == '\\') name = at + 1;
+        at += (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(*at)) && at[1] != '\0') ? 2 : 1;
+    }
+    return name;
+}
 
 int ResidentSweep() {
     ProcessList processes;

@@ -18,3 +18,7 @@ int TerminateThreatProcess(DWORD processId);  // 1 when terminated
 void RemoveThreatRunValues();
 // True when name begins with "wink", "krn132" or "wqk", ignoring ASCII case.
 bool HasThreatPrefix(const char* name);
+// The characters after the last backslash of a process path, or the whole
+// path without one. In the double-byte code pages (932, 936, 950, ...) a
+// trail byte may be 0x5C; it is part of its character, not a separator.
+const char* ProcessFileName(const char* path, UINT codePage = CP_ACP);

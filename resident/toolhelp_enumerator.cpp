@@ -47,9 +47,17 @@ int ToolhelpProcessEnumerator::next(DWORD* processId, char* path, DWORD length) 
     if (hasEntry == 0) return 0;
     *processId = entry.th32ProcessID;
     if (length > 0) {
-        const size_t count = length < sizeof entry.szExeFile ? length : sizeof entry.szExeFile;
-        std::memcpy(path, entry.szExeFile, count);
-        path[count - 1] = '\0';
+        // A name without its NUL, or one that the caller's buffer would cut,
+        // is not delivered cut: its last part may be a folder's name cut in
+        // the middle. The path stays empty instead.
+        const void* end = std::memchr(entry.szExeFile, '\0', sizeof entry.szExeFile);
+        const size_t nameLength =
+            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - entry.szExeFile) : length;
+        if (nameLength < length) {
+            std::memcpy(path, entry.szExeFile, nameLength + 1);
+        } else {
+            path[0] = '\0';
+        }
     }
     hasEntry = nextProcess(snapshot, &entry) ? 1 : 0;
     return 1;

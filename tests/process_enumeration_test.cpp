@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -55,6 +56,59 @@ const Delivered* Find(const std::vector<Delivered>& delivered, DWORD id) {
         if (process.id == id) return &process;
     }
     return nullptr;
+}
+
+// A path of length characters whose file name carries a threat prefix.
+std::string PathOfLength(size_t length) { return "C:\\" + std::string(length - 15, 'p') + "\\wink123.exe"; }
+
+// What an enumerator delivers from a fresh snapshot into length bytes,
+// which must end with a NUL and leave the byte after them alone.
+std::vector<std::string> Paths(ProcessEnumerator& enumerator, DWORD length) {
+    std::vector<std::string> paths;
+    enumerator.takeSnapshot();
+    enumerator.rewind();
+    DWORD id = 0;
+    std::vector<char> path(length + 1, 'X');
+    while (enumerator.next(&id, path.data(), length) != 0 && paths.size() < 100) {
+        EXPECT_TRUE(path[length] == 'X' && std::memchr(path.data(), '\0', length) != nullptr);
+        paths.push_back(std::string(path.data(), length).c_str());
+        std::fill(path.begin(), path.end(), 'X');
+    }
+    return paths;
+}
+
+TEST(ProcessEnumeration, APathThatMayHaveBeenCutIsDeliveredEmpty) {
+    LookupFakes fakes;
+    fakes.UseFakeEnumProcesses();
+    fakes.UseFakeModuleFileName();
+    fakes.UseFakeToolhelp();
+    FakeEnumProcesses::Reset(1);
+    FakeEnumProcesses::realIds = {GetCurrentProcessId()};  // its modules are found
+    // Path length, buffer length, and whether it is read: MAX_PATH - 1
+    // characters are, one more may have been cut even when the caller's
+    // buffer is larger, and a path without room for its NUL is not read.
+    const struct {
+        size_t path;
+        DWORD buffer;
+        bool read;
+    } cases[] = {{259, 260, true}, {260, 260, false}, {1000, 260, false}, {259, 400, true},
+                 {260, 400, false}, {1000, 400, false}, {63, 64, true}, {64, 64, false}};
+    for (const bool older : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.path << " into " << c.buffer << ", older " << older);
+            FakeModuleFileName::Reset(PathOfLength(c.path), older);
+            PsapiProcessEnumerator psapi;
+            EXPECT_EQ(Paths(psapi, c.buffer), std::vector<std::string>{c.read ? PathOfLength(c.path) : ""});
+            EXPECT_EQ(FakeModuleFileName::calls, 1);
+        }
+    }
+
+    // Toolhelp32: from 260 bytes on, szExeFile is full and has no NUL.
+    const std::vector<std::string> names = {PathOfLength(259), PathOfLength(260), PathOfLength(15), PathOfLength(16)};
+    FakeToolhelp::Reset({{1, names[0]}, {2, names[1]}, {3, names[2]}, {4, names[3]}});
+    ToolhelpProcessEnumerator toolhelp;
+    EXPECT_EQ(Paths(toolhelp, PathSize), (std::vector<std::string>{names[0], "", names[2], names[3]}));
+    EXPECT_EQ(Paths(toolhelp, 16), (std::vector<std::string>{"", "", names[2], ""}));
 }
 
 TEST(ProcessEnumeration, BothFamiliesDeliverRunningProcessesWithTheirPaths) {

@@ -246,7 +246,8 @@ BOOL FakeWalk(PROCESSENTRY32* entry, size_t position) {
     if (position >= FakeToolhelp::processes.size()) return FALSE;
     const FakeProcess& process = FakeToolhelp::processes[position];
     entry->th32ProcessID = process.id;
-    entry->szExeFile[process.path.copy(entry->szExeFile, sizeof entry->szExeFile - 1)] = '\0';
+    const size_t copied = process.path.copy(entry->szExeFile, sizeof entry->szExeFile);
+    if (copied < sizeof entry->szExeFile) entry->szExeFile[copied] = '\0';
     return TRUE;
 }
 
@@ -264,12 +265,42 @@ BOOL WINAPI FakeEnumProcessIds(DWORD* ids, DWORD bufferSize, DWORD* bytesReturne
     FakeEnumProcesses::lastBufferSize = bufferSize;
     if (FakeEnumProcesses::fail) return FALSE;
     const DWORD fit = std::min<DWORD>(FakeEnumProcesses::count, bufferSize / sizeof(DWORD));
-    for (DWORD i = 0; i < fit; ++i) ids[i] = FakeEnumProcesses::Id(i);
+    const std::vector<DWORD>& real = FakeEnumProcesses::realIds;
+    for (DWORD i = 0; i < fit; ++i) ids[i] = i < real.size() ? real[i] : FakeEnumProcesses::Id(i);
     *bytesReturned = (FakeEnumProcesses::overstate ? FakeEnumProcesses::count : fit) * DWORD{sizeof(DWORD)};
     return TRUE;
 }
 
+DWORD WINAPI FakeGetModuleFileNameEx(HANDLE, HMODULE, LPSTR name, DWORD size) {
+    ++FakeModuleFileName::calls;
+    std::string full = FakeModuleFileName::name;
+    // The folder starts eight bytes before the end of the buffer.
+    if (FakeModuleFileName::cutInFolder && size > 11) {
+        full = "C:\\" + std::string(size - 11, 'd') + "\\winkfolder\\a.exe";
+    }
+    if (full.size() < size) {
+        name[full.copy(name, size)] = '\0';
+        return static_cast<DWORD>(full.size());
+    }
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    if (FakeModuleFileName::olderSystem) return static_cast<DWORD>(full.copy(name, size));
+    name[full.copy(name, size - 1)] = '\0';
+    return size - 1;
+}
+
 }  // namespace
+
+std::string FakeModuleFileName::name;
+bool FakeModuleFileName::olderSystem = false;
+bool FakeModuleFileName::cutInFolder = false;
+int FakeModuleFileName::calls = 0;
+
+void FakeModuleFileName::Reset(std::string fullName, bool older) {
+    name = std::move(fullName);
+    olderSystem = older;
+    cutInFolder = false;
+    calls = 0;
+}
 
 std::vector<FakeProcess> FakeToolhelp::processes;
 int FakeToolhelp::snapshots = 0;
@@ -287,12 +318,14 @@ DWORD FakeEnumProcesses::lastBufferSize = 0;
 bool FakeEnumProcesses::overstate = false;
 bool FakeEnumProcesses::fail = false;
 int FakeEnumProcesses::calls = 0;
+std::vector<DWORD> FakeEnumProcesses::realIds;
 
 void FakeEnumProcesses::Reset(DWORD processCount) {
     count = processCount;
     lastBufferSize = 0;
     overstate = fail = false;
     calls = 0;
+    realIds.clear();
 }
 
 LookupFakes::LookupFakes() {
@@ -309,6 +342,10 @@ void LookupFakes::UseFakeToolhelp() {
 }
 
 void LookupFakes::UseFakeEnumProcesses() { fakeFunctions["EnumProcesses"] = Address(FakeEnumProcessIds); }
+
+void LookupFakes::UseFakeModuleFileName() {
+    fakeFunctions["GetModuleFileNameExA"] = Address(FakeGetModuleFileNameEx);
+}
 
 void LookupFakes::Remove(const char* name) { fakeFunctions[name] = nullptr; }
 

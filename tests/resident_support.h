@@ -97,6 +97,7 @@ struct LookupFakes {
     ~LookupFakes();
     void UseFakeToolhelp();
     void UseFakeEnumProcesses();
+    void UseFakeModuleFileName();
     void Remove(const char* name);
 };
 
@@ -105,8 +106,9 @@ struct FakeProcess {
     std::string path;
 };
 
-// The Toolhelp32 fake delivers these processes in order. Its snapshots are
-// events, so one that is never closed shows in OwnHandleCount.
+// The Toolhelp32 fake delivers these processes in order; a path of 260
+// bytes or more fills szExeFile without a NUL. Its snapshots are events, so
+// one that is never closed shows in OwnHandleCount.
 struct FakeToolhelp {
     static std::vector<FakeProcess> processes;
     static int snapshots, walks;  // walks: Process32First and Process32Next calls
@@ -116,12 +118,27 @@ struct FakeToolhelp {
 
 // The EnumProcesses fake reports count ids that no process has, as many as
 // fit; overstate claims the bytes of all of them, fail makes it fail.
+// When realIds is set (after Reset), it reports those instead, so that the
+// paths of real processes are read (and can be faked).
 struct FakeEnumProcesses {
     static DWORD count, lastBufferSize;
     static bool overstate, fail;
     static int calls;
+    static std::vector<DWORD> realIds;
     static DWORD Id(DWORD index) { return 0x7FFF0000u + 4 * index; }
     static void Reset(DWORD processCount);
+};
+
+// The GetModuleFileNameExA fake gives name for every module, cut as the
+// system cuts one that does not fit: older systems fill the buffer without
+// a NUL and return its size, newer ones return one less with a NUL. With
+// cutInFolder the name is made to fit each call's buffer size, so that the
+// buffer ends within a folder named "winkfolder".
+struct FakeModuleFileName {
+    static std::string name;
+    static bool olderSystem, cutInFolder;
+    static int calls;
+    static void Reset(std::string fullName, bool older);
 };
 
 int OwnHandleCount();  // kernel handles this process holds, from the system's table

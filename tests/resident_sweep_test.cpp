@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,69 @@ TEST(ResidentSweep, HasThreatPrefixComparesOnlyTheStartIgnoringCase) {
     for (const char* name : {"", "win", "wqj", "krn13", "krn123", "xwink.exe", " wink", "w1nk", "winx"}) {
         EXPECT_FALSE(HasThreatPrefix(name)) << name;
     }
+}
+
+TEST(ResidentSweep, FindsTheFileNameByTheCharactersOfTheCodePage) {
+    // Without the double-byte tables nothing below would mean anything.
+    ASSERT_TRUE(IsDBCSLeadByteEx(932, 0x83));
+    ASSERT_FALSE(IsDBCSLeadByteEx(1252, 0x83));
+    const char* const tricky = "C:\\x\\\x83\x5Cwink.exe";
+    // A lead byte without its trail byte: the scan must stop at the NUL and
+    // never reach the separator behind it.
+    const char cut[] = "C:\\x\\\x83\0\\wink.exe";
+    // Path, code page, file name. 0xB1 is a lead byte in 936 but a one-byte
+    // katakana in 932.
+    const struct {
+        const char* path;
+        UINT codePage;
+        const char* name;
+    } cases[] = {{tricky, 932, "\x83\x5Cwink.exe"},
+                 {tricky, 1252, "wink.exe"},
+                 {"C:\\\xB1\x5Cwqk.exe", 936, "\xB1\x5Cwqk.exe"},
+                 {"C:\\\xB1\x5Cwqk.exe", 932, "wqk.exe"},
+                 {"C:\\\xB3\x5C\\krn132.exe", 950, "krn132.exe"},
+                 {"\x83\x5C\x83\x5Cwink.exe", 932, "\x83\x5C\x83\x5Cwink.exe"},
+                 {"C:\\x\\", 932, ""},
+                 {cut, 932, "\x83"}};
+    for (const auto& c : cases) {
+        // The name is the end of the path itself, not a copy.
+        EXPECT_EQ(ProcessFileName(c.path, c.codePage), c.path + std::strlen(c.path) - std::strlen(c.name))
+            << c.path << " in " << c.codePage;
+        EXPECT_STREQ(ProcessFileName(c.path, c.codePage), c.name);
+    }
+    EXPECT_FALSE(HasThreatPrefix(ProcessFileName(tricky, 932)));
+    EXPECT_TRUE(HasThreatPrefix(ProcessFileName(tricky, 1252)));
+    EXPECT_EQ(ProcessFileName(tricky), ProcessFileName(tricky, GetACP()));
+}
+
+TEST(ResidentSweep, APathThatMayHaveBeenCutEndsNoProcess) {
+    ScratchFolder folder;
+    Children children;
+    const size_t child = children.StartIdle(folder.Path("idle.exe"));
+    ASSERT_TRUE(children.Running(child));
+    LookupFakes fakes;
+    fakes.UseFakeEnumProcesses();
+    fakes.UseFakeModuleFileName();
+    FakeEnumProcesses::Reset(1);
+    FakeEnumProcesses::realIds = {children.Id(child)};
+    FamilyChoice nt(FamilyNt);
+    // Cut, the path would end in "\\winkfol" (older systems) or "\\winkfo".
+    for (const bool older : {true, false}) {
+        FakeModuleFileName::Reset("", older);
+        FakeModuleFileName::cutInFolder = true;
+        BoxRecorder recorder;
+        ResidentSweep();
+        ExpectBoxes(recorder, {});
+        EXPECT_EQ(FakeModuleFileName::calls, 1);
+        EXPECT_TRUE(children.Running(child));
+    }
+    // A whole path of MAX_PATH - 1 characters is read, and its file name counts.
+    FakeModuleFileName::Reset("C:\\" + std::string(236, 'd') + "\\winkfolder\\wink.exe", true);
+    ASSERT_EQ(FakeModuleFileName::name.size(), size_t{MAX_PATH - 1});
+    BoxRecorder recorder;
+    ResidentSweep();
+    ExpectBoxes(recorder, {ProcessRemoved});
+    EXPECT_EQ(children.WaitForEnd(child), TerminatedBySweep);
 }
 
 TEST(ResidentSweep, EndsProcessesWhoseFileNamesCarryAPrefixAndNoOthers) {
