@@ -21,6 +21,7 @@ STAGE_LOG := $(BUILD)/stage-times.txt
 NATIVE := $(BUILD)/native
 WIN64  := $(BUILD)/win64
 WIN32  := $(BUILD)/win32
+WIN32T := $(BUILD)/win32-test
 ASAN   := $(BUILD)/asan
 FUZZ   := $(BUILD)/fuzz
 
@@ -36,7 +37,7 @@ define timed
 endef
 
 .PHONY: run run-cli test deps clean bench \
-        native native-test win64 win64-test win32 win32-imports asan asan-test fuzz fuzz-test
+        native native-test win64 win64-test win32 win32-imports win32-test asan asan-test fuzz fuzz-test
 
 deps:
 	@sh scripts/install-deps.sh
@@ -45,7 +46,7 @@ test: deps
 	@mkdir -p $(BUILD); : > $(STAGE_LOG)
 	$(call timed,native-test)
 	$(call timed,win64-test)
-	$(call timed,win32)
+	$(call timed,win32-test)
 	$(call timed,asan-test)
 	$(call timed,fuzz-test)
 	@echo "== all stages passed"; cat $(STAGE_LOG)
@@ -54,6 +55,11 @@ test: deps
 CONFIGURE_NATIVE = $(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
 CONFIGURE_WIN64 = $(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
     -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
+# The shipped 32-bit programs, with the helper programs of their end-to-end
+# tests; GoogleTest cannot be built by this compiler.
+CONFIGURE_WIN32 = $(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
+    -DVELMORA_TESTS=OFF -DVELMORA_PROGRAM_TESTS=ON \
+    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686.cmake
 
 # --- native (g++) ----------------------------------------------------------
 native:
@@ -72,28 +78,32 @@ win64:
 # process outlives the run.
 win64-test: win64
 	rc=0; $(CTEST) --test-dir $(WIN64) $(CTEST_FLAGS) || rc=$$?; \
-	for prefix in $(ROOT)/$(WIN64)/wineprefix $(ROOT)/$(WIN64)/wineprefix-dialog \
-	              $(ROOT)/$(WIN64)/tests/gui/e2e/prefix; do \
-	    [ -d $$prefix ] || continue; \
-	    WINEPREFIX=$$prefix $(WINESERVER) -k 2>/dev/null || true; \
-	    WINEPREFIX=$$prefix $(WINESERVER) -w 2>/dev/null || true; \
-	done; \
-	exit $$rc
+	sh cmake/stop-wineservers.sh $(WIN64); exit $$rc
 
-# --- win32 (mingw, compiled, linked and import-checked) ------------------------
+# --- win32 (the shipped i686 programs, run under 32-bit Wine) -----------------
 win32:
-	$(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF $(STRICT) \
-	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686.cmake
+	$(CONFIGURE_WIN32)
 	$(CMAKE) --build $(WIN32) -j $(JOBS)
 	$(MAKE) win32-imports
 
 # The shipped programs must start on Windows 98 and NT 4.0: each may import
-# only what the allowlist holds. The scanner must exist; the dialog program is
-# checked once it is built. The second command proves that the check bites.
+# only what the allowlist holds. The second command proves that the check bites.
 IMPORT_ALLOWLIST := tests/win98_nt4_imports.txt
 win32-imports:
 	sh tests/check_imports.sh $(IMPORT_ALLOWLIST) $(WIN32)/cli/velmora-scan.exe $(WIN32)/app/velmora.exe
 	sh tests/check_imports_test.sh $(IMPORT_ALLOWLIST) $(WIN32)/cli/velmora-scan.exe
+
+# The shipped programs end to end as Windows 98, NT 4.0 and XP, then every
+# GoogleTest suite (unit, resident sweep, dialog) built for i686 by the
+# -posix compiler, all under 32-bit Wine.
+win32-test: win32
+	rc=0; $(CTEST) --test-dir $(WIN32) $(CTEST_FLAGS) || rc=$$?; \
+	sh cmake/stop-wineservers.sh $(WIN32); [ $$rc -eq 0 ] || exit $$rc; \
+	$(CMAKE) -S . -B $(WIN32T) -DCMAKE_BUILD_TYPE=Release $(STRICT) -DVELMORA_PROGRAM_TESTS=OFF \
+	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686-tests.cmake; \
+	$(CMAKE) --build $(WIN32T) -j $(JOBS); \
+	$(CTEST) --test-dir $(WIN32T) $(CTEST_FLAGS) || rc=$$?; \
+	sh cmake/stop-wineservers.sh $(WIN32T); exit $$rc
 
 # --- native with AddressSanitizer + UBSan ------------------------------------
 asan:
@@ -114,14 +124,15 @@ fuzz-test: fuzz
 	$(CMAKE) --build $(FUZZ) --target fuzz-run -j 1
 
 # --- demo --------------------------------------------------------------------
-# The program itself, in a demo Wine prefix whose only drive C: holds freshly
-# synthesized harmless samples. With a display the person uses the dialog;
-# without one it runs under a virtual display: "&Analizar" is pressed, the
-# restart warning answered, and a screenshot of the report saved.
+# The program users get (the shipped i686 velmora.exe) under 32-bit Wine, in
+# a demo prefix whose only drive C: holds freshly synthesized harmless
+# samples. With a display the person uses the dialog; without one it runs
+# under a virtual display: "&Analizar" is pressed, the restart warning
+# answered, and a screenshot of the report saved.
 run: deps
-	$(CONFIGURE_WIN64)
-	$(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora velmora-synth velmora-drive
-	sh scripts/run-dialog.sh $(WIN64) $(WIN64)/demo
+	$(CONFIGURE_WIN32)
+	$(CMAKE) --build $(WIN32) -j $(JOBS) --target velmora velmora-synth velmora-drive
+	sh scripts/run-dialog.sh $(WIN32) $(WIN32)/demo
 
 # The command-line scanner on a fresh synthesized tree, disinfected as the
 # dialog would do it. velmora-scan exits 1 when it finds something, which is

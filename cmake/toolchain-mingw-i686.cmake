@@ -5,7 +5,9 @@
 # AddVectoredExceptionHandler (XP). The price is that std::thread, std::mutex
 # and std::condition_variable are unavailable, so shipped code must not use
 # them (std::atomic is fine), and GoogleTest does not build: this flavour
-# builds no tests (the win64 flavour keeps -posix and runs them).
+# builds the programs, the helper programs of their end-to-end tests and those
+# tests; the GoogleTest suites of the same sources are built for i686 by
+# toolchain-mingw-i686-tests.cmake.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -20,8 +22,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# 32-bit Linux executables cannot start on the build machines, so Wine's
-# 32-bit loader is unavailable: this flavour is compiled and linked only;
-# what it may import is checked instead (tests/check_imports.sh).
-# No emulator is set, so an accidental test run fails loudly instead of
-# pretending to pass.
+# Programs run under 32-bit Wine (Debian's wine32:i386) in a private 32-bit
+# prefix inside the build folder.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;--win32;${CMAKE_BINARY_DIR}/wineprefix")

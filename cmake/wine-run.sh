@@ -1,31 +1,47 @@
 #!/bin/sh
-# Runs one Windows program under 64-bit Wine for ctest:
-#   wine-run.sh PREFIX PROGRAM [ARGS...]
+# Runs one Windows program under Wine for ctest and the scripts:
+#   wine-run.sh [--win32] [--windows VERSION] PREFIX PROGRAM [ARGS...]
 # PREFIX is a private WINEPREFIX (created on first use); the program's exit
 # status is passed through so a failing Windows test fails the run.
+# --win32 uses the 32-bit loader in a 32-bit prefix (the shipped i686
+# programs and their tests); without it the prefix is 64-bit. --windows makes
+# a new prefix report that Windows (win98, nt40, winxp: winecfg -v), so the
+# programs take that family's paths for real.
 set -eu
 
+WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
+arch=win64
+windows=""
+while [ "$#" -gt 0 ]; do
+    case $1 in
+    --win32) WINE=${VELMORA_WINE:-/usr/lib/wine/wine}; arch=win32; shift ;;
+    --windows) windows=$2; shift 2 ;;
+    *) break ;;
+    esac
+done
 if [ "$#" -lt 2 ]; then
-    echo "usage: $0 WINEPREFIX PROGRAM [ARGS...]" >&2
+    echo "usage: $0 [--win32] [--windows VERSION] WINEPREFIX PROGRAM [ARGS...]" >&2
     exit 2
 fi
 
 prefix=$1
 shift
 
-WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
 WINEPREFIX=$prefix
 WINEDEBUG=-all
-export WINEPREFIX WINEDEBUG
+WINEARCH=$arch
+export WINEPREFIX WINEDEBUG WINEARCH
 
 # Tests may start in parallel (ctest -j); only one of them may run wineboot.
 # The marker is written last, so an interrupted initialisation is redone; its
-# name changes whenever the set-up below does, so old prefixes are rebuilt.
+# name changes whenever the set-up below does, so old prefixes are rebuilt,
+# and it names the architecture and Windows version the prefix was made for.
+marker="$prefix/.velmora-prefix-v4-$arch${windows:+-$windows}"
 mkdir -p "$(dirname "$prefix")"
-if [ ! -f "$prefix/.velmora-prefix-v3" ]; then
+if [ ! -f "$marker" ]; then
     (
         flock 9
-        if [ ! -f "$prefix/.velmora-prefix-v3" ]; then
+        if [ ! -f "$marker" ]; then
             # Only ever wipe what looks like a prefix (or an empty folder).
             if [ -e "$prefix" ]; then
                 if [ -f "$prefix/system.reg" ] || [ -z "$(ls -A "$prefix")" ]; then
@@ -49,6 +65,12 @@ if [ ! -f "$prefix/.velmora-prefix-v3" ]; then
                 echo "wine-run: cannot set the type of drive Z: in $prefix" >&2
                 exit 1
             }
+            if [ -n "$windows" ]; then
+                "$WINE" winecfg -v "$windows" >/dev/null 2>&1 || {
+                    echo "wine-run: cannot make $prefix report $windows" >&2
+                    exit 1
+                }
+            fi
             "${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -w
             # Wine links the profile's Desktop, Documents, ... to $HOME; a
             # walk of C: would wander into the host's home folder through
@@ -56,7 +78,7 @@ if [ ! -f "$prefix/.velmora-prefix-v3" ]; then
             find "$prefix/drive_c/users" -type l | while IFS= read -r link; do
                 rm -f "$link" && mkdir -p "$link"
             done
-            touch "$prefix/.velmora-prefix-v3"
+            touch "$marker"
         fi
     ) 9>"$prefix.lock"
 fi

@@ -7,11 +7,14 @@ set -eu
 # cmake/make/g++: native build; clang + libclang-rt-dev: libFuzzer and the
 # sanitizer runtimes; libgtest-dev: native GoogleTest; googletest: its sources,
 # built with the mingw compilers; the two mingw compilers: the Windows
-# flavours; wine64: runs the Windows tests; xvfb/xdotool: the dialog tests;
+# flavours; wine64: runs the win64 tests; wine32:i386: runs the shipped
+# 32-bit programs and their tests (it needs the i386 architecture, added below
+# when missing); xvfb/xdotool: the dialog tests;
 # imagemagick: the screenshot of the headless demo and end-to-end test;
 # python3: draws the icon and the cursor (res/make_icons.py).
 PACKAGES="cmake make g++ clang libclang-rt-dev libgtest-dev googletest
-g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool python3 imagemagick"
+g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 xvfb xdotool python3
+imagemagick"
 
 missing=""
 for pkg in $PACKAGES; do
@@ -41,6 +44,15 @@ fi
 # Another apt run (unattended upgrades, a provisioning step) may hold the lock
 # for a while; wait for it instead of failing.
 APT_OPTS="-q -o DPkg::Lock::Timeout=900 -o Dpkg::Use-Pty=0"
+
+# wine32 is an i386 package: without the architecture apt cannot see it.
+case " $missing " in
+*:i386*)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    ;;
+esac
 
 # Word splitting of the option and package lists is intended below.
 # shellcheck disable=SC2086

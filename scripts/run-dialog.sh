@@ -1,14 +1,19 @@
 #!/bin/sh
-# Runs velmora.exe under 64-bit Wine in a prefix of its own whose only drive
-# is C:, holding freshly synthesized harmless samples in C:\Muestras.
+# Runs velmora.exe under Wine in a prefix of its own whose only drive is C:,
+# holding freshly synthesized harmless samples in C:\Muestras.
 #   run-dialog.sh BUILD_DIR OUT_DIR [--headless]
-# BUILD_DIR is a win64 build folder (velmora.exe, velmora-synth.exe,
-# velmora-drive.exe); OUT_DIR receives the prefix, the expected tree and,
-# headless, the driver's output and a screenshot.
+# BUILD_DIR is a Windows build folder (velmora.exe, velmora-synth.exe,
+# velmora-drive.exe); its wine-arch file says whether its programs run under
+# 32-bit Wine (the shipped i686 build) or wine64. VELMORA_WINDOWS (win98,
+# nt40, winxp, ...) makes the prefix report that Windows. OUT_DIR receives
+# the prefix, the expected tree and, headless, the driver's output and a
+# screenshot.
 # With a display (DISPLAY set) and without --headless the person uses the
 # dialog. Otherwise a virtual display is used: "&Analizar" is pressed, the
-# restart warning answered, the report captured, the program ended, and the
-# samples left on C: compared with what a full disinfection must leave.
+# start-up boxes and the restart warning answered, the report captured, the
+# program ended, and the samples left on C: compared with what a full
+# disinfection must leave (unless a caller's VELMORA_BEFORE_START hook
+# planted more and checks the outcome itself).
 set -eu
 
 if [ "$#" -lt 2 ]; then
@@ -20,29 +25,39 @@ mkdir -p "$2"
 out=$(cd "$2" && pwd)
 headless=${3:-}
 here=$(cd "$(dirname "$0")/.." && pwd)
-WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
 WINESERVER=${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}
+windows=${VELMORA_WINDOWS:-}
+if [ "$(cat "$build/wine-arch" 2>/dev/null)" = win32 ]; then
+    WINE=${VELMORA_WINE:-/usr/lib/wine/wine}
+    set -- --win32
+    WINEARCH=win32
+else
+    WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
+    set --
+    WINEARCH=win64
+fi
+[ -n "$windows" ] && set -- "$@" --windows "$windows"
 prefix=$out/prefix
-export WINEPREFIX="$prefix" WINEDEBUG=-all
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH
 
 # Headless runs get a private virtual display, for the whole run.
 if { [ -z "${DISPLAY:-}" ] || [ "$headless" = "--headless" ]; } && [ -z "${VELMORA_IN_XVFB:-}" ]; then
-    VELMORA_IN_XVFB=1 exec sh "$here/cmake/with-xvfb.sh" sh "$0" "$1" "$2" --headless
+    VELMORA_IN_XVFB=1 exec sh "$here/cmake/with-xvfb.sh" sh "$0" "$build" "$out" --headless
 fi
 
 # A fresh prefix every time, made the way the tests make theirs.
 "$WINESERVER" -k 2>/dev/null || true
 rm -rf "$prefix" "$prefix.lock" "$out/expected" "$out/drive.txt" "$out/velmora-dialog.png"
-sh "$here/cmake/wine-run.sh" "$prefix" "$build/tests/support/velmora-synth.exe" \
+sh "$here/cmake/wine-run.sh" "$@" "$prefix" "$build/tests/support/velmora-synth.exe" \
     'C:\Muestras' 11 --expect "Z:$out/expected" >/dev/null
 mkdir -p "$prefix/drive_c/Velmora"
-cp "$build/app/velmora.exe" "$build/tests/gui/velmora-drive.exe" "$prefix/drive_c/Velmora/"
+cp "$build/app/velmora.exe" "$build/tests/programs/velmora-drive.exe" "$prefix/drive_c/Velmora/"
 # From here on C: is the only drive: "every fixed drive" is C: alone.
 "$WINESERVER" -w
 rm -f "$prefix/dosdevices/z:"
 
 if [ -n "${DISPLAY:-}" ] && [ "$headless" != "--headless" ]; then
-    echo "run-dialog: velmora.exe is starting; the samples are in C:\\Muestras"
+    echo "run-dialog: velmora.exe ($WINEARCH) is starting; the samples are in C:\\Muestras"
     exec "$WINE" 'C:\Velmora\velmora.exe'
 fi
 
@@ -69,10 +84,11 @@ if [ "$rc" -ne 0 ] || [ "$programRc" -ne 0 ]; then
     echo "run-dialog: the driver ($rc) or velmora.exe ($programRc) failed" >&2
     exit 1
 fi
+[ -f "$out/velmora-dialog.png" ] && echo "run-dialog: screenshot of the report: $out/velmora-dialog.png"
+[ -n "${VELMORA_BEFORE_START:-}" ] && exit 0
 if ! diff -r "$prefix/drive_c/Muestras" "$out/expected" >"$out/diff.txt"; then
     echo "run-dialog: C:\\Muestras differs from the expected tree (see $out/diff.txt)" >&2
     exit 1
 fi
 echo "run-dialog: C:\\Muestras equals the expected tree"
-[ -f "$out/velmora-dialog.png" ] && echo "run-dialog: screenshot of the report: $out/velmora-dialog.png"
 exit 0

@@ -3,6 +3,7 @@
 // that stop at the end of the file, and memory and files treated alike.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -224,7 +225,7 @@ TEST(FileView, PeHeadersAtAndPastTheHeadsEnd) {
         FileView fromFile;
         OpenFileView(&fromFile, file.Handle());
         EXPECT_EQ(fromFile.kind, static_cast<uint32_t>(KindPeImage));
-        const Bytes cut(image.begin(), image.begin() + lfanew + 287);
+        const Bytes cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(lfanew + 287));
         FileView shortView;
         OpenMemoryView(&shortView, cut.data(), cut.size());
         EXPECT_EQ(shortView.kind, static_cast<uint32_t>(KindDos));

@@ -2,6 +2,7 @@
 // what is left alone, and that nothing is written outside the file's bytes.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -265,12 +266,13 @@ TEST(RepairFile, AbBodyCutShortOfItsEncodedPartIsNotRepaired) {
     const uint32_t body = FileOffset(host.bytes, target);
     if (call > body) GTEST_SKIP() << "layout puts the entry block behind the body";
 
-    Bytes cut(host.bytes.begin(), host.bytes.begin() + body + 61 + 512 - 1);
+    const std::ptrdiff_t bodyEnd = static_cast<std::ptrdiff_t>(body) + 61 + 512;
+    Bytes cut(host.bytes.begin(), host.bytes.begin() + bodyEnd - 1);
     RepairRun run = Repair(cut, ElkernThreatNames[1]);
     EXPECT_EQ(run.result, RepairBodyNotFound);
     EXPECT_EQ(run.after, cut);
 
-    Bytes whole(host.bytes.begin(), host.bytes.begin() + body + 61 + 512);
+    Bytes whole(host.bytes.begin(), host.bytes.begin() + bodyEnd);
     run = Repair(whole, ElkernThreatNames[1]);
     EXPECT_EQ(run.result, RepairDone);
     EXPECT_EQ(run.after.size(), whole.size()) << "a repair never changes the size";
