@@ -105,6 +105,10 @@ void ReturnToIdle() {
 
 void StartScan(HWND dialog) {
     ScanState = StateScanning;
+    workerProgress = WorkerWalking;
+    sessionEnding = 0;
+    if (walkEnded == nullptr) walkEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (walkEnded != nullptr) ResetEvent(walkEnded);
     DisableControl(IDC_SELECT_FOLDER);
     DisableControl(IDCANCEL);
     SetDlgItemTextA(dialog, IDC_SCAN, InterruptButtonText);
@@ -117,6 +121,7 @@ void StartScan(HWND dialog) {
     if (worker == nullptr) {
         // No worker will ever report: the dialog must not wait for one.
         SetDlgItemTextA(dialog, IDC_SCAN, ScanButtonText);
+        workerProgress = WorkerDone;
         ReturnToIdle();
         return;
     }
@@ -124,13 +129,54 @@ void StartScan(HWND dialog) {
     CloseHandle(worker);
 }
 
+void Interrupt() {
+    ScanState = StateStopping;
+    DisableControl(IDC_SCAN);
+    StopScan();
+}
+
 void AskToInterrupt(HWND dialog) {
     const int answer = showMessageBox(dialog, InterruptQuestion, ProgramCaption, MB_YESNO);
     // The report may have come while the question was open.
     if (answer != IDYES || ScanState != StateScanning) return;
-    ScanState = StateStopping;
-    DisableControl(IDC_SCAN);
-    StopScan();
+    Interrupt();
+}
+
+// A file may be in hand, perhaps half repaired, until the walk is over.
+bool Walking() {
+    return (ScanState == StateScanning || ScanState == StateStopping) && workerProgress == WorkerWalking;
+}
+
+// Shutdown or logoff asked for during a walk: refused, and the scan is
+// stopped as by the interrupt command, so that the request can succeed as
+// soon as the file in hand is finished and the report written.
+BOOL MayEndSession() {
+    if (!Walking()) return TRUE;
+    if (ScanState == StateScanning) Interrupt();
+    return FALSE;
+}
+
+// The session ends all the same (forced, or refused too late): the process
+// may be ended as soon as this returns, so the worker finishes the file in
+// hand first. Sent messages (its rows) are served meanwhile; the report then
+// opens no box.
+// Without the event (it could not be made) the wait falls back to looking
+// again every tenth of a second.
+void EndSession() {
+    if (!Walking()) return;
+    sessionEnding = 1;
+    if (ScanState == StateScanning) Interrupt();
+    while (workerProgress == WorkerWalking) {
+        MsgWaitForMultipleObjects(walkEnded != nullptr ? 1 : 0, &walkEnded, FALSE, 100, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
+}
+
+// Honoured only from the worker of the scan under way, once it is done: a
+// copy posted by another program must not end a running scan.
+void FinishScan() {
+    if ((ScanState == StateScanning || ScanState == StateStopping) && workerProgress == WorkerDone) ReturnToIdle();
 }
 
 void OnCommand(HWND dialog, int id) {
@@ -173,7 +219,13 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             OnCommand(dialog, LOWORD(wParam));
             break;
         case WM_SCAN_FINISHED:
-            ReturnToIdle();
+            FinishScan();
+            break;
+        case WM_QUERYENDSESSION:
+            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, MayEndSession());
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != FALSE) EndSession();
             break;
         default:
             break;

@@ -10,6 +10,9 @@ HWND MainDialog;
 std::atomic<int32_t> ScanState{StateInitialising};
 HCURSOR HandCursor;
 HFONT LinkFont;
+std::atomic<int32_t> workerProgress{WorkerDone};
+HANDLE walkEnded;
+std::atomic<int32_t> sessionEnding{0};
 
 ShellExecuteFunction openWithShell = ShellExecuteA;
 CreateThreadFunction startThread = CreateThread;

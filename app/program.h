@@ -15,8 +15,20 @@ enum : int32_t { StateInitialising = 0, StateIdle = 1, StateScanning = 2, StateS
 
 // Posted by the scan worker as its very last act; the dialog then enables
 // its buttons and goes idle on its own thread, so that this can never
-// interleave with the interrupt command.
+// interleave with the interrupt command. Any program may post a copy, so the
+// dialog honours it only once the worker has said that it is done.
 constexpr UINT WM_SCAN_FINISHED = WM_APP + 1;
+
+// How far the worker of the current scan has come; written by the worker,
+// reset by the dialog when it starts one.
+enum : int32_t { WorkerWalking = 0, WorkerReporting = 1, WorkerDone = 2 };
+extern std::atomic<int32_t> workerProgress;
+// Signalled when the walk is over (no file is in hand any more); the end of
+// the session waits for it. Manual reset; null if it could not be made.
+extern HANDLE walkEnded;
+// Set when the session ends during a scan: the report then opens no box,
+// since nobody would answer it.
+extern std::atomic<int32_t> sessionEnding;
 
 extern HWND MainDialog;
 // Written on the user-interface thread only; atomic so that other threads

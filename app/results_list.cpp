@@ -36,12 +36,18 @@ void AddResultRow(const char* object, const char* status) {
 }
 
 void ReportResults() {
+    // The walk is over: from here on the session may end at any moment.
+    workerProgress = WorkerReporting;
+    if (walkEnded != nullptr) SetEvent(walkEnded);
     SetDlgItemTextA(MainDialog, IDC_SCAN, ScanButtonText);
     WriteReportRows();
     // Whenever something infected was found, repaired or not; the worker
     // waits here while the dialog stays usable.
-    if (ScanStatistics.infected != 0) showMessageBox(nullptr, RestartWarning, ProgramCaption, MB_OK | MB_ICONWARNING);
+    if (ScanStatistics.infected != 0 && sessionEnding == 0) {
+        showMessageBox(nullptr, RestartWarning, ProgramCaption, MB_OK | MB_ICONWARNING);
+    }
     // The buttons and the idle state are the dialog's to change: it does so
     // when this message arrives, on its own thread.
+    workerProgress = WorkerDone;
     if (!PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0)) SendMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
 }

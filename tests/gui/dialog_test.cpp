@@ -13,6 +13,7 @@
 
 #include "app/program.h"
 #include "app/texts.h"
+#include "engine/fault_seam.h"
 #include "scan/scan_run.h"
 #include "scan/scan_state.h"
 #include "scan/status_texts.h"
@@ -267,76 +268,88 @@ TEST(Dialog, ScanReportRestartWarningAndInterruptQuestion) {
 }
 
 namespace {
-WNDPROC listProcedure;
-bool stopAsked;
-int32_t stateAfterYes;
-
-// Runs on the user-interface thread for every row the worker adds: the first
-// one asks to interrupt, and every row takes a little while, so the walk is
-// still under way when the question is answered.
-LRESULT CALLBACK SlowRows(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == LVM_INSERTITEMA) {
-        if (!stopAsked) PostMessageA(MainDialog, WM_COMMAND, MAKEWPARAM(1021, BN_CLICKED), 0);
-        stopAsked = true;
-        Sleep(10);
-    }
-    return CallWindowProcA(listProcedure, list, message, wParam, lParam);
+// Holds the worker with its first file in hand, right before that file is
+// opened for writing, until the test lets it go: the middle of a scan,
+// whatever the machine's speed.
+HANDLE fileInHand, letGo;
+void HoldFirstFileInHand(const char*) {
+    seamBeforeWritableOpen = nullptr;
+    SetEvent(fileInHand);
+    WaitForSingleObject(letGo, INFINITE);
 }
 
-DWORD WINAPI AnswerYes(LPVOID) {
-    HWND box = gui::WaitForBox(InterruptQuestion);
-    if (box == nullptr) return 1;
-    gui::Answer(box, IDYES);
-    WaitFor([] { return ScanState != StateScanning; });
-    stateAfterYes = ControlEnabled(1021) ? -1 : ScanState.load();
-    HWND warning = gui::WaitForBox(RestartWarning);
-    if (warning != nullptr) gui::Answer(warning, IDOK);
-    return 0;
+struct HeldScan {
+    HeldScan() {
+        fileInHand = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        letGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        seamBeforeWritableOpen = HoldFirstFileInHand;
+    }
+    ~HeldScan() {
+        seamBeforeWritableOpen = nullptr;
+        SetEvent(letGo);
+    }
+    bool Holding() const { return WaitForSingleObject(fileInHand, 60000) == WAIT_OBJECT_0; }
+    void LetGo() const { SetEvent(letGo); }
+};
+
+fs::path WormFolder(const std::string& name, int count) {
+    const fs::path folder = FreshFolder(name);
+    const synth::Sample worm = synth::MakeWormCopy(2, 40);
+    for (int i = 0; i < count; ++i) synth::WriteBytes((folder / ("w" + std::to_string(i) + ".exe")).string(), worm.bytes);
+    return folder;
+}
+
+// What a stop leaves: the file in hand finished (the first worm deleted),
+// nothing more examined, and the same report as after a whole run.
+void ExpectStoppedAfterFirstFile(const fs::path& folder, int count) {
+    EXPECT_EQ(ScanStatistics.files, 1);
+    EXPECT_EQ(ScanStatistics.infected, 1);
+    EXPECT_EQ(ScanStatistics.deleted, 1);
+    const auto rows = gui::Rows();
+    ExpectReport(rows);
+    ASSERT_EQ(rows.size(), 13u);
+    EXPECT_EQ(rows[0].second.rfind(InfectedPrefix, 0), 0u);
+    EXPECT_EQ(rows[1], std::make_pair(rows[0].first, std::string(DeletedText)));
+    int left = 0;
+    for (int i = 0; i < count; ++i) left += fs::exists(folder / ("w" + std::to_string(i) + ".exe")) ? 1 : 0;
+    EXPECT_EQ(left, count - 1);
+    EXPECT_FALSE(fs::exists(rows[0].first));
 }
 }  // namespace
 
 TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
-    const fs::path big = FreshFolder("big");
-    constexpr int WormCount = 200;
-    const synth::Sample worm = synth::MakeWormCopy(2, 40);
-    for (int i = 0; i < WormCount; ++i) {
-        ASSERT_TRUE(synth::WriteBytes((big / ("w" + std::to_string(i) + ".exe")).string(), worm.bytes));
-    }
+    constexpr int WormCount = 20;
+    const fs::path big = WormFolder("big", WormCount);
     const fs::path tiny = FreshFolder("tiny");
     std::ofstream(tiny / "a.txt") << "a";
 
     gui::DialogSession session;
     ASSERT_TRUE(session.Started());
-
-    // Yes while the walk is under way: stopping at once, the file in hand is
-    // finished, nothing more is examined, and the same report follows with
-    // the counts reached so far.
     HWND list = GetDlgItem(MainDialog, 1006);
-    stopAsked = false;
-    stateAfterYes = 0;
-    listProcedure =
-        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SlowRows)));
-    HANDLE answerer = CreateThread(nullptr, 0, AnswerYes, nullptr, 0, nullptr);
-    Select(big);
-    Press(ScanButton);
-    WaitForSingleObject(answerer, INFINITE);
-    CloseHandle(answerer);
-    ASSERT_TRUE(WaitFor(IdleWithEveryButton));
-    SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listProcedure));
-    EXPECT_EQ(stateAfterYes, StateStopping);
-    const auto rows = gui::Rows();
-    ExpectReport(rows);
-    EXPECT_GT(ScanStatistics.infected, 0);
-    EXPECT_LT(ScanStatistics.files, WormCount);
-    EXPECT_EQ(ScanStatistics.deleted, ScanStatistics.infected);
-    ASSERT_EQ(rows.size(), 11u + 2u * static_cast<size_t>(ScanStatistics.infected));
-    for (size_t i = 0; i + 11 < rows.size(); i += 2) {
-        EXPECT_EQ(rows[i].second.rfind(InfectedPrefix, 0), 0u);
-        EXPECT_EQ(rows[i + 1], std::make_pair(rows[i].first, std::string(DeletedText)));
+
+    // Yes while a file is in hand: stopping at once, that file is finished,
+    // nothing more is examined, and the same report follows.
+    {
+        HeldScan held;
+        Select(big);
+        Press(ScanButton);
+        ASSERT_TRUE(held.Holding());
+        Press(ScanButton);
+        HWND question = gui::WaitForBox(InterruptQuestion);
+        ASSERT_NE(question, nullptr);
+        gui::Answer(question, IDYES);
+        ASSERT_TRUE(WaitFor([] { return ScanState == StateStopping; }));
+        EXPECT_FALSE(ControlEnabled(ScanButton));
+        EXPECT_FALSE(ControlEnabled(FolderButton));
+        EXPECT_FALSE(ControlEnabled(ExitButton));
+        EXPECT_EQ(keepScanning.load(), 0);
+        held.LetGo();
+        HWND warning = gui::WaitForBox(RestartWarning);
+        ASSERT_NE(warning, nullptr);
+        gui::Answer(warning, IDOK);
+        ASSERT_TRUE(WaitFor(IdleWithEveryButton));
     }
-    int wormsLeft = 0;
-    for (int i = 0; i < WormCount; ++i) wormsLeft += fs::exists(big / ("w" + std::to_string(i) + ".exe")) ? 1 : 0;
-    EXPECT_EQ(wormsLeft, WormCount - ScanStatistics.deleted);
+    ExpectStoppedAfterFirstFile(big, WormCount);
     EXPECT_EQ(CountBoxes(RestartWarning), 1u);
 
     // The interrupt races the report's end: whichever wins, the dialog ends
@@ -360,6 +373,91 @@ TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
     EXPECT_TRUE(session.Exit());
     fs::remove_all(big);
     fs::remove_all(tiny);
+}
+
+namespace {
+struct EndSessionCall {
+    LRESULT answer = -1;
+    bool fileInHandFinished = false;
+};
+
+DWORD WINAPI SendEndSession(LPVOID parameter) {
+    auto* call = static_cast<EndSessionCall*>(parameter);
+    call->answer = SendMessageA(MainDialog, WM_ENDSESSION, TRUE, 0);
+    call->fileInHandFinished = ScanStatistics.deleted == 1;
+    return 0;
+}
+}  // namespace
+
+TEST(Dialog, TheSessionNeverEndsWithAFileInHandAndAForgedEndIsIgnored) {
+    constexpr int WormCount = 5;
+    const fs::path folder = WormFolder("session", WormCount);
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+    // Idle, the session may end.
+    EXPECT_NE(SendMessageA(MainDialog, WM_QUERYENDSESSION, 0, static_cast<LPARAM>(ENDSESSION_LOGOFF)), 0);
+
+    HeldScan held;
+    gui::ForgetBoxCalls();
+    Select(folder);
+    Press(ScanButton);
+    ASSERT_TRUE(held.Holding());
+
+    // Another program's copy of the end of the scan changes nothing: no
+    // button comes back, so no second worker can start.
+    PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
+    PressAndWait(AboutButton + 1);  // the copy has been handled
+    EXPECT_EQ(ScanState, StateScanning);
+    EXPECT_EQ(ControlText(ScanButton), InterruptButtonText);
+    EXPECT_FALSE(ControlEnabled(FolderButton));
+    EXPECT_FALSE(ControlEnabled(ExitButton));
+
+    // Shutdown asked for with a file in hand: refused, and the scan stops.
+    EXPECT_EQ(SendMessageA(MainDialog, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_EQ(ScanState, StateStopping);
+    EXPECT_FALSE(ControlEnabled(ScanButton));
+    EXPECT_EQ(keepScanning.load(), 0);
+    EXPECT_EQ(SendMessageA(MainDialog, WM_QUERYENDSESSION, 0, 0), 0);
+
+    // The session ends all the same: the dialog returns only once the file
+    // in hand is finished, and the report asks nothing of anybody.
+    EndSessionCall call;
+    HANDLE sender = CreateThread(nullptr, 0, SendEndSession, &call, 0, nullptr);
+    ASSERT_NE(sender, nullptr);
+    ASSERT_TRUE(WaitFor([] { return sessionEnding.load() == 1; }));
+    EXPECT_EQ(WaitForSingleObject(sender, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    held.LetGo();
+    ASSERT_EQ(WaitForSingleObject(sender, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(sender);
+    EXPECT_EQ(call.answer, 0);
+    EXPECT_TRUE(call.fileInHandFinished);
+    ASSERT_TRUE(WaitFor(IdleWithEveryButton));
+    ExpectStoppedAfterFirstFile(folder, WormCount);
+    EXPECT_EQ(CountBoxes(RestartWarning), 0u);
+    EXPECT_NE(SendMessageA(MainDialog, WM_QUERYENDSESSION, 0, 0), 0);
+
+    // While the report's restart warning is open no file is in hand: the
+    // session may end, and a late copy of the end changes nothing once idle.
+    const fs::path one = WormFolder("session-one", 1);
+    Select(one);
+    Press(ScanButton);
+    HWND warning = gui::WaitForBox(RestartWarning);
+    ASSERT_NE(warning, nullptr);
+    EXPECT_EQ(ScanState, StateScanning);
+    EXPECT_NE(SendMessageA(MainDialog, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_EQ(ScanState, StateScanning);
+    PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
+    PressAndWait(AboutButton + 1);
+    EXPECT_EQ(ScanState, StateScanning);
+    gui::Answer(warning, IDOK);
+    ASSERT_TRUE(WaitFor(IdleWithEveryButton));
+    PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
+    PressAndWait(AboutButton + 1);
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    EXPECT_TRUE(session.Exit());
+    fs::remove_all(folder);
+    fs::remove_all(one);
 }
 
 namespace {
