@@ -1,7 +1,8 @@
-// A harmless stand-in for a program that runs from a file: it holds each
-// named file open as Windows holds a running image, reading allowed to
-// anyone, writing and deletion to no one, until the test ends it.
-//   velmora-hold-open READY_FILE PATH...
+// A harmless stand-in for a running program: it holds each named file open
+// as Windows holds a running image, reading allowed to anyone, writing and
+// deletion to no one, until the test ends it. Copied to a threat's name and
+// given no file, it is the process that the start-up sweep must end.
+//   velmora-hold-open READY_FILE [PATH...]
 // READY_FILE is created once every file is held, so the test knows when to
 // go on without guessing; the program exits 1 at once if a file cannot be
 // opened. It ends by itself after a few minutes, so it never outlives a run.
@@ -10,8 +11,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: velmora-hold-open READY_FILE PATH...\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: velmora-hold-open READY_FILE [PATH...]\n");
         return 2;
     }
     for (int i = 2; i < argc; ++i) {

@@ -38,29 +38,31 @@ cat >"$plant" <<PLANT
 set -eu
 c=\$WINEPREFIX/drive_c
 mkdir -p "\$c/Velmora/wink"
-cp "\$1/tests/support/velmora-idle-child.exe" "\$c/Velmora/WINK123.EXE"
-cp "\$1/tests/support/velmora-idle-child.exe" "\$c/Velmora/xwink.exe"
-cp "\$1/tests/support/velmora-idle-child.exe" "\$c/Velmora/wink/keep.exe"
-cp "\$1/tests/programs/velmora-hold-open.exe" "\$c/Velmora/"
+hold=\$1/tests/programs/velmora-hold-open.exe
+cp "\$hold" "\$c/Velmora/WINK123.EXE"
+cp "\$hold" "\$c/Velmora/xwink.exe"
+cp "\$hold" "\$c/Velmora/wink/keep.exe"
+cp "\$hold" "\$c/Velmora/"
 cp "\$c/Muestras/$host" "\$c/Muestras/$worm" "$work/held/"
 "$WINE" sc create wqksvc binpath= 'C:\\Velmora\\xwink.exe' >/dev/null
 "$WINE" sc create decoysvc binpath= 'C:\\Velmora\\xwink.exe' DisplayName= winkdecoy >/dev/null
 "$WINE" reg add '$runKey' /v krn132a /d 'C:\\Velmora\\WINK123.EXE' /f >/dev/null
 "$WINE" reg add '$runKey' /v Wqk /d x /f >/dev/null
 "$WINE" reg add '$runKey' /v Decoy /d y /f >/dev/null
-"$WINE" 'C:\\Velmora\\WINK123.EXE' & echo \$! >"$work/threat.pid"
-"$WINE" 'C:\\Velmora\\xwink.exe' & echo \$! >"$work/decoy.pid"
-"$WINE" 'C:\\Velmora\\wink\\keep.exe' & echo \$! >"$work/folder.pid"
-rm -f "\$c/held.ready"
-"$WINE" 'C:\\Velmora\\velmora-hold-open.exe' 'C:\\held.ready' 'C:\\Muestras\\$host' 'C:\\Muestras\\$worm' &
-holder=\$!
-# The holder says when it holds both files; the three idle programs are
-# running by then too, or the sweep's checks below tell.
-while [ ! -e "\$c/held.ready" ]; do
-    kill -0 \$holder 2>/dev/null || { echo "the holder failed" >&2; exit 1; }
-    sleep 0.1
+rm -f "\$c"/*.ready
+# Each program says when it runs (and the holder, when it holds both files):
+# the sweep must meet all of them.
+"$WINE" 'C:\\Velmora\\WINK123.EXE' 'C:\\threat.ready' & echo \$! >"$work/threat.pid"
+"$WINE" 'C:\\Velmora\\xwink.exe' 'C:\\decoy.ready' & echo \$! >"$work/decoy.pid"
+"$WINE" 'C:\\Velmora\\wink\\keep.exe' 'C:\\folder.ready' & echo \$! >"$work/folder.pid"
+"$WINE" 'C:\\Velmora\\velmora-hold-open.exe' 'C:\\holder.ready' 'C:\\Muestras\\$host' 'C:\\Muestras\\$worm' &
+echo \$! >"$work/holder.pid"
+for name in threat decoy folder holder; do
+    while [ ! -e "\$c/\$name.ready" ]; do
+        kill -0 "\$(cat "$work/\$name.pid")" 2>/dev/null || { echo "\$name did not start" >&2; exit 1; }
+        sleep 0.1
+    done
 done
-sleep 2
 PLANT
 
 VELMORA_WINDOWS=$([ "$windows" = default ] || echo "$windows") VELMORA_BEFORE_START=$plant \
