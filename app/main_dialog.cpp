@@ -159,9 +159,8 @@ BOOL MayEndSession() {
 // The session ends all the same (forced, or refused too late): the process
 // may be ended as soon as this returns, so the worker finishes the file in
 // hand first. Sent messages (its rows) are served meanwhile; the report then
-// opens no box.
-// Without the event (it could not be made) the wait falls back to looking
-// again every tenth of a second.
+// opens no box. Without the event (it could not be made) the wait falls back
+// to looking again every tenth of a second.
 void EndSession() {
     if (!Walking()) return;
     sessionEnding = 1;
