@@ -60,7 +60,11 @@ void InitialiseDialog(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_SELECT_FOLDER, "Seleccionar &Ruta");
     SetDlgItemTextA(dialog, IDC_ABOUT, "A&cerca de");
     SetDlgItemTextA(dialog, IDCANCEL, "&Salir");
-    SetDlgItemTextA(dialog, IDC_NOTICE, MakerNotice);
+    // Aligned right against a sunken edge, the notice's last stroke would be
+    // cut off; a trailing space keeps it clear of the edge.
+    char notice[128];
+    std::snprintf(notice, sizeof notice, "%s ", MakerNotice);
+    SetDlgItemTextA(dialog, IDC_NOTICE, notice);
     SetUpResultsList(dialog);
     SelectedFolder[0] = '\0';
     ShowObject(SelectedFolder);
@@ -96,7 +100,31 @@ void SelectFolder(HWND dialog) {
     ShowObject(SelectedFolder);
 }
 
+bool ScanUnderWay() { return ScanState == StateScanning || ScanState == StateStopping; }
+
+// Drawing and scrolling the list once a row costs far more than examining
+// the row's file, and more the longer the list: while a scan adds rows the
+// list is not drawn, and this thread shows it on a timer and at the end.
+void HoldListDrawing(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDC_RESULTS, WM_SETREDRAW, FALSE, 0);
+    SetTimer(dialog, RowsTimer, RowsTimerInterval, nullptr);
+}
+
+// Draws every row so far with the last one in view, then holds drawing
+// again while a scan may still add rows.
+void ShowRows(bool holdAgain) {
+    HWND list = GetDlgItem(MainDialog, IDC_RESULTS);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    const LRESULT count = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    if (count > 0) SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+    InvalidateRect(list, nullptr, TRUE);
+    UpdateWindow(list);
+    if (holdAgain) SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+}
+
 void ReturnToIdle() {
+    KillTimer(MainDialog, RowsTimer);
+    ShowRows(false);
     EnableControl(IDC_SCAN);
     EnableControl(IDC_SELECT_FOLDER);
     EnableControl(IDCANCEL);
@@ -113,6 +141,7 @@ void StartScan(HWND dialog) {
     DisableControl(IDCANCEL);
     SetDlgItemTextA(dialog, IDC_SCAN, InterruptButtonText);
     SendDlgItemMessageA(dialog, IDC_RESULTS, LVM_DELETEALLITEMS, 0, 0);
+    HoldListDrawing(dialog);
     // Set here, before the worker exists, so that a stop confirmed while the
     // worker is starting is not undone by it.
     keepScanning.store(1, std::memory_order_relaxed);
@@ -143,9 +172,7 @@ void AskToInterrupt(HWND dialog) {
 }
 
 // A file may be in hand, perhaps half repaired, until the walk is over.
-bool Walking() {
-    return (ScanState == StateScanning || ScanState == StateStopping) && workerProgress == WorkerWalking;
-}
+bool Walking() { return ScanUnderWay() && workerProgress == WorkerWalking; }
 
 // Shutdown or logoff asked for during a walk: refused, and the scan is
 // stopped as by the interrupt command, so that the request can succeed as
@@ -175,7 +202,7 @@ void EndSession() {
 // Honoured only from the worker of the scan under way, once it is done: a
 // copy posted by another program must not end a running scan.
 void FinishScan() {
-    if ((ScanState == StateScanning || ScanState == StateStopping) && workerProgress == WorkerDone) ReturnToIdle();
+    if (ScanUnderWay() && workerProgress == WorkerDone) ReturnToIdle();
 }
 
 void OnCommand(HWND dialog, int id) {
@@ -219,6 +246,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_SCAN_FINISHED:
             FinishScan();
+            break;
+        case WM_TIMER:
+        case WM_SHOW_ROWS:
+            if ((message == WM_SHOW_ROWS || wParam == RowsTimer) && ScanUnderWay()) ShowRows(true);
             break;
         case WM_QUERYENDSESSION:
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, MayEndSession());

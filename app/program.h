@@ -19,6 +19,14 @@ enum : int32_t { StateInitialising = 0, StateIdle = 1, StateScanning = 2, StateS
 // dialog honours it only once the worker has said that it is done.
 constexpr UINT WM_SCAN_FINISHED = WM_APP + 1;
 
+// Sent by the report before it asks anything of the user: the rows so far
+// are drawn at once, the last one in view.
+constexpr UINT WM_SHOW_ROWS = WM_APP + 2;
+// While a scan adds rows the list is not drawn after each one: this timer
+// of the dialog draws it, scrolled to its last row, five times a second.
+constexpr UINT_PTR RowsTimer = 1;
+constexpr UINT RowsTimerInterval = 200;
+
 // How far the worker of the current scan has come; written by the worker,
 // reset by the dialog when it starts one.
 enum : int32_t { WorkerWalking = 0, WorkerReporting = 1, WorkerDone = 2 };

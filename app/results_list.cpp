@@ -32,7 +32,8 @@ void AddResultRow(const char* object, const char* status) {
     const int index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     SetRowText(list, index, 0, object);
     SetRowText(list, index, 1, status);
-    SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+    // Not drawn nor scrolled here: the dialog shows the new rows, the last
+    // one in view, on its timer and when the scan ends.
 }
 
 void ReportResults() {
@@ -41,6 +42,7 @@ void ReportResults() {
     if (walkEnded != nullptr) SetEvent(walkEnded);
     SetDlgItemTextA(MainDialog, IDC_SCAN, ScanButtonText);
     WriteReportRows();
+    SendMessageA(MainDialog, WM_SHOW_ROWS, 0, 0);
     // Whenever something infected was found, repaired or not; the worker
     // waits here while the dialog stays usable.
     if (ScanStatistics.infected != 0 && sessionEnding == 0) {

@@ -78,6 +78,15 @@ void ExpectReport(const std::vector<std::pair<std::string, std::string>>& rows) 
     }
 }
 
+// Rows are drawn in batches, but at every pause the last one is in view.
+bool LastRowInView() {
+    HWND list = GetDlgItem(MainDialog, 1006);
+    const LRESULT count = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    const LRESULT top = SendMessageA(list, LVM_GETTOPINDEX, 0, 0);
+    const LRESULT page = SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0);
+    return count > 0 && top <= count - 1 && count - 1 < top + page;
+}
+
 size_t CountBoxes(const char* text) {
     size_t count = 0;
     for (const gui::BoxCall& call : gui::BoxCalls()) {
@@ -110,6 +119,28 @@ TEST(Dialog, FirstDisplayAboutLinkAndIgnoredCommands) {
     EXPECT_EQ(ControlText(1004), "Todas las unidades de disco");
     EXPECT_EQ(ControlText(1018), VendorHost);
     EXPECT_EQ(ControlText(1020), ThreatList);
+    EXPECT_EQ(ControlText(1022), std::string(MakerNotice) + " ");
+    // The notice fits its control in the dialog's font, and no stroke of it
+    // is cut at the control's right edge, where it is aligned.
+    HWND notice = GetDlgItem(MainDialog, 1022);
+    HDC noticeContext = GetDC(notice);
+    SelectObject(noticeContext, reinterpret_cast<HGDIOBJ>(SendMessageA(notice, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ASSERT_TRUE(GetTextExtentPoint32A(noticeContext, MakerNotice, static_cast<int>(std::strlen(MakerNotice)), &extent));
+    RECT noticeArea{};
+    GetClientRect(notice, &noticeArea);
+    EXPECT_LE(extent.cx, noticeArea.right);
+    RedrawWindow(notice, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+    int lastTextColumn = -1;
+    for (int x = 0; x < noticeArea.right; ++x) {
+        for (int y = 0; y < noticeArea.bottom; ++y) {
+            if (GetPixel(noticeContext, x, y) == text) lastTextColumn = x;
+        }
+    }
+    ReleaseDC(notice, noticeContext);
+    EXPECT_GT(lastTextColumn, noticeArea.right / 2);
+    EXPECT_LT(lastTextColumn, noticeArea.right - 1) << "the notice is cut at the right";
     EXPECT_TRUE(IdleWithEveryButton());
     HWND list = GetDlgItem(MainDialog, 1006);
     EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 0);
@@ -188,6 +219,9 @@ TEST(Dialog, ScanReportRestartWarningAndInterruptQuestion) {
     ASSERT_NE(warning, nullptr);
     EXPECT_EQ(ScanState, StateScanning);
     EXPECT_EQ(ControlText(ScanButton), ScanButtonText);
+    // Far more rows than the list shows, and the report's last one in view.
+    EXPECT_GT(gui::Rows().size(), 3 * static_cast<size_t>(SendDlgItemMessageA(MainDialog, 1006, LVM_GETCOUNTPERPAGE, 0, 0)));
+    EXPECT_TRUE(LastRowInView());
     EXPECT_FALSE(ControlEnabled(FolderButton));
     EXPECT_FALSE(ControlEnabled(ExitButton));
     // Escape or the close box must not end the program now.
@@ -350,6 +384,7 @@ TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
         ASSERT_TRUE(WaitFor(IdleWithEveryButton));
     }
     ExpectStoppedAfterFirstFile(big, WormCount);
+    EXPECT_TRUE(LastRowInView());
     EXPECT_EQ(CountBoxes(RestartWarning), 1u);
 
     // The interrupt races the report's end: whichever wins, the dialog ends
@@ -368,6 +403,7 @@ TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
         });
         ASSERT_TRUE(settled) << "round " << round << " state " << ScanState;
         ExpectReport(gui::Rows());
+        EXPECT_TRUE(LastRowInView());
     }
 
     EXPECT_TRUE(session.Exit());
