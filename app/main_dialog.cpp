@@ -6,6 +6,7 @@
 
 #include "app/program.h"
 #include "app/resource_ids.h"
+#include "app/row_batch.h"
 #include "app/texts.h"
 #include "resident/resident_sweep.h"
 #include "scan/front_end.h"
@@ -110,9 +111,10 @@ void HoldListDrawing(HWND dialog) {
     SetTimer(dialog, RowsTimer, RowsTimerInterval, nullptr);
 }
 
-// Draws every row so far with the last one in view, then holds drawing
-// again while a scan may still add rows.
+// Inserts the rows waiting in the batch and draws every row so far with the
+// last one in view, then holds drawing again while a scan may still add rows.
 void ShowRows(bool holdAgain) {
+    TakeRows(InsertResultRow);
     HWND list = GetDlgItem(MainDialog, IDC_RESULTS);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     const LRESULT count = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);

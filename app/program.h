@@ -19,8 +19,12 @@ enum : int32_t { StateInitialising = 0, StateIdle = 1, StateScanning = 2, StateS
 // dialog honours it only once the worker has said that it is done.
 constexpr UINT WM_SCAN_FINISHED = WM_APP + 1;
 
-// Sent by the report before it asks anything of the user: the rows so far
-// are drawn at once, the last one in view.
+// Inserts one row at the end of the results list; user-interface thread.
+void InsertResultRow(const char* object, const char* status);
+
+// Sent by the report before it asks anything of the user, and by the
+// worker when its batch of rows is full: the waiting rows are inserted and
+// drawn at once, the last one in view.
 constexpr UINT WM_SHOW_ROWS = WM_APP + 2;
 // While a scan adds rows the list is not drawn after each one: this timer
 // of the dialog draws it, scrolled to its last row, five times a second.

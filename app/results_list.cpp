@@ -7,6 +7,7 @@
 
 #include "app/program.h"
 #include "app/resource_ids.h"
+#include "app/row_batch.h"
 #include "app/texts.h"
 #include "scan/front_end.h"
 #include "scan/report.h"
@@ -25,7 +26,10 @@ void SetRowText(HWND list, int row, int column, const char* text) {
 
 void ShowObject(const char* path) { SetDlgItemTextA(MainDialog, IDC_OBJECT, path[0] != '\0' ? path : AllDrivesText); }
 
-void AddResultRow(const char* object, const char* status) {
+// Queued, not sent: the dialog inserts the rows in batches (app/row_batch.h).
+void AddResultRow(const char* object, const char* status) { QueueRow(object, status); }
+
+void InsertResultRow(const char* object, const char* status) {
     LVITEMA item{};
     item.iItem = 0x7FFFFFFF;  // after the last row
     const HWND list = GetDlgItem(MainDialog, IDC_RESULTS);
@@ -33,7 +37,7 @@ void AddResultRow(const char* object, const char* status) {
     SetRowText(list, index, 0, object);
     SetRowText(list, index, 1, status);
     // Not drawn nor scrolled here: the dialog shows the new rows, the last
-    // one in view, on its timer and when the scan ends.
+    // one in view, once a batch is in.
 }
 
 void ReportResults() {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "app/program.h"
+#include "app/row_batch.h"
 #include "app/texts.h"
 #include "engine/fault_seam.h"
 #include "scan/scan_run.h"
@@ -494,6 +496,46 @@ TEST(Dialog, TheSessionNeverEndsWithAFileInHandAndAForgedEndIsIgnored) {
     EXPECT_TRUE(session.Exit());
     fs::remove_all(folder);
     fs::remove_all(one);
+}
+
+TEST(Dialog, RowsBeyondOneBatchArriveWholeAndInOrder) {
+    // Long names: the rows come to several times what one batch holds, so
+    // the worker has the dialog take them before its timer would.
+    constexpr int WormCount = 150;
+    const fs::path folder = FreshFolder("batch");
+    const synth::Sample worm = synth::MakeWormCopy(2, 40);
+    const std::string stem(180, 'n');
+    for (int i = 0; i < WormCount; ++i) {
+        ASSERT_TRUE(synth::WriteBytes((folder / (std::to_string(1000 + i) + stem + ".exe")).string(), worm.bytes));
+    }
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+    Select(folder);
+    Press(ScanButton);
+    HWND warning = gui::WaitForBox(RestartWarning);
+    ASSERT_NE(warning, nullptr);
+    EXPECT_TRUE(LastRowInView());
+    gui::Answer(warning, IDOK);
+    ASSERT_TRUE(WaitFor(IdleWithEveryButton));
+
+    const auto rows = gui::Rows();
+    ExpectReport(rows);
+    ASSERT_EQ(rows.size(), 2u * WormCount + 11u);
+    size_t bytes = 0;
+    std::vector<std::string> seen;
+    for (size_t i = 0; i + 11 < rows.size(); i += 2) {
+        EXPECT_EQ(rows[i].second.rfind(InfectedPrefix, 0), 0u) << i;
+        EXPECT_EQ(rows[i + 1], std::make_pair(rows[i].first, std::string(DeletedText))) << i;
+        seen.push_back(rows[i].first);
+        bytes += 2 * rows[i].first.size() + rows[i].second.size() + rows[i + 1].second.size();
+    }
+    EXPECT_GT(bytes, 2 * RowBatchSize);
+    std::vector<std::string> sorted = seen;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end()) << "a row came twice";
+    EXPECT_TRUE(LastRowInView());
+    EXPECT_TRUE(session.Exit());
+    fs::remove_all(folder);
 }
 
 namespace {

@@ -5,7 +5,9 @@
 //                                 report, print every row
 //   velmora-drive exit            press "&Salir"
 // Output lines: "box<TAB>text" for every box answered (with "before" when
-// the dialog was not shown yet), "row<TAB>object<TAB>status" for every row.
+// the dialog was not shown yet), "row<TAB>object<TAB>status" for every row,
+// and "scan-ms<TAB>N", the milliseconds from the press to the first box the
+// scan opened (the restart warning) or to its end, for the benchmark.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -119,19 +121,31 @@ int Scan(DWORD seconds) {
         Sleep(20);
     }
     HWND dialog = found.dialog;
+    const DWORD pressed = GetTickCount();
+    bool timed = false;
+    auto noteTime = [&] {
+        if (!timed) std::printf("scan-ms\t%lu\n", static_cast<unsigned long>(GetTickCount() - pressed));
+        timed = true;
+    };
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(ScanButton, BN_CLICKED), 0);
     // Started once the folder button is disabled; ended once it is enabled
     // again, which the dialog does last.
     bool started = false;
     for (;;) {
         found = Look();
-        if (found.box != nullptr) AnswerBox(found.box, true);
+        if (found.box != nullptr) {
+            noteTime();
+            AnswerBox(found.box, true);
+        }
         const bool folderEnabled = Enabled(dialog, FolderButton);
         // Rows appear only once a scan has run: the list starts empty.
         if (!folderEnabled || SendDlgItemMessageA(dialog, ResultsList, LVM_GETITEMCOUNT, 0, 0) > 0) started = true;
-        if (started && folderEnabled && ButtonText(dialog, ScanButton) == "&Analizar") break;
+        if (started && folderEnabled && ButtonText(dialog, ScanButton) == "&Analizar") {
+            noteTime();
+            break;
+        }
         if (late()) return std::fprintf(stderr, "velmora-drive: the scan did not end\n"), 1;
-        Sleep(50);
+        Sleep(20);
     }
     return PrintRows(dialog) ? 0 : 1;
 }
