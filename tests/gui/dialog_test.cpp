@@ -328,10 +328,12 @@ struct HeldScan {
     void LetGo() const { SetEvent(letGo); }
 };
 
-fs::path WormFolder(const std::string& name, int count) {
+fs::path WormFolder(const std::string& name, int count, const std::string& stem = "") {
     const fs::path folder = FreshFolder(name);
     const synth::Sample worm = synth::MakeWormCopy(2, 40);
-    for (int i = 0; i < count; ++i) synth::WriteBytes((folder / ("w" + std::to_string(i) + ".exe")).string(), worm.bytes);
+    for (int i = 0; i < count; ++i) {
+        synth::WriteBytes((folder / ("w" + std::to_string(i) + stem + ".exe")).string(), worm.bytes);
+    }
     return folder;
 }
 
@@ -502,12 +504,7 @@ TEST(Dialog, RowsBeyondOneBatchArriveWholeAndInOrder) {
     // Long names: the rows come to several times what one batch holds, so
     // the worker has the dialog take them before its timer would.
     constexpr int WormCount = 150;
-    const fs::path folder = FreshFolder("batch");
-    const synth::Sample worm = synth::MakeWormCopy(2, 40);
-    const std::string stem(180, 'n');
-    for (int i = 0; i < WormCount; ++i) {
-        ASSERT_TRUE(synth::WriteBytes((folder / (std::to_string(1000 + i) + stem + ".exe")).string(), worm.bytes));
-    }
+    const fs::path folder = WormFolder("batch", WormCount, std::string(180, 'n'));
     gui::DialogSession session;
     ASSERT_TRUE(session.Started());
     Select(folder);
