@@ -376,11 +376,12 @@ TEST(Dialog, InterruptStopsTheWalkAndTheDialogIsNeverLeftStuck) {
         HWND question = gui::WaitForBox(InterruptQuestion);
         ASSERT_NE(question, nullptr);
         gui::Answer(question, IDYES);
-        ASSERT_TRUE(WaitFor([] { return ScanState == StateStopping; }));
-        EXPECT_FALSE(ControlEnabled(ScanButton));
+        // The dialog's thread makes the three changes one after the other.
+        ASSERT_TRUE(WaitFor([] {
+            return ScanState == StateStopping && !ControlEnabled(ScanButton) && keepScanning.load() == 0;
+        }));
         EXPECT_FALSE(ControlEnabled(FolderButton));
         EXPECT_FALSE(ControlEnabled(ExitButton));
-        EXPECT_EQ(keepScanning.load(), 0);
         held.LetGo();
         HWND warning = gui::WaitForBox(RestartWarning);
         ASSERT_NE(warning, nullptr);
