@@ -123,6 +123,17 @@ void Press(int id) { PostMessageA(MainDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLIC
 
 void PressAndWait(int id) { SendMessageA(MainDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
+// Posted messages of one thread are handled in order: a column width posted
+// now has taken effect once everything posted before it has been handled.
+void HandlePosted() {
+    HWND list = GetDlgItem(MainDialog, 1006);
+    const int width = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0));
+    const int marker = width + 7;
+    PostMessageA(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(marker, 0));
+    WaitFor([&] { return SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0) == marker; });
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(width, 0));
+}
+
 std::string ControlText(int id) { return WindowText(GetDlgItem(MainDialog, id)); }
 
 bool ControlEnabled(int id) {

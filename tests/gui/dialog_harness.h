@@ -36,6 +36,10 @@ private:
 void Press(int id);
 // A command handled before this returns, for commands that open no box.
 void PressAndWait(int id);
+// Returns once the dialog's thread has handled every message posted to it
+// before the call (sent messages overtake posted ones, so PressAndWait
+// cannot tell).
+void HandlePosted();
 
 std::string ControlText(int id);
 bool ControlEnabled(int id);

@@ -447,7 +447,7 @@ TEST(Dialog, TheSessionNeverEndsWithAFileInHandAndAForgedEndIsIgnored) {
     // Another program's copy of the end of the scan changes nothing: no
     // button comes back, so no second worker can start.
     PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
-    PressAndWait(AboutButton + 1);  // the copy has been handled
+    gui::HandlePosted();
     EXPECT_EQ(ScanState, StateScanning);
     EXPECT_EQ(ControlText(ScanButton), InterruptButtonText);
     EXPECT_FALSE(ControlEnabled(FolderButton));
@@ -488,12 +488,12 @@ TEST(Dialog, TheSessionNeverEndsWithAFileInHandAndAForgedEndIsIgnored) {
     EXPECT_NE(SendMessageA(MainDialog, WM_QUERYENDSESSION, 0, 0), 0);
     EXPECT_EQ(ScanState, StateScanning);
     PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
-    PressAndWait(AboutButton + 1);
+    gui::HandlePosted();
     EXPECT_EQ(ScanState, StateScanning);
     gui::Answer(warning, IDOK);
     ASSERT_TRUE(WaitFor(IdleWithEveryButton));
     PostMessageA(MainDialog, WM_SCAN_FINISHED, 0, 0);
-    PressAndWait(AboutButton + 1);
+    gui::HandlePosted();
     EXPECT_TRUE(IdleWithEveryButton());
 
     EXPECT_TRUE(session.Exit());
