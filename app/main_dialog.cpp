@@ -137,8 +137,6 @@ void StartScan(HWND dialog) {
     ScanState = StateScanning;
     workerProgress = WorkerWalking;
     sessionEnding = 0;
-    if (walkEnded == nullptr) walkEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (walkEnded != nullptr) ResetEvent(walkEnded);
     DisableControl(IDC_SELECT_FOLDER);
     DisableControl(IDCANCEL);
     SetDlgItemTextA(dialog, IDC_SCAN, InterruptButtonText);
@@ -187,15 +185,14 @@ BOOL MayEndSession() {
 
 // The session ends all the same (forced, or refused too late): the process
 // may be ended as soon as this returns, so the worker finishes the file in
-// hand first. Sent messages (its rows) are served meanwhile; the report then
-// opens no box. Without the event (it could not be made) the wait falls back
-// to looking again every tenth of a second.
+// hand first. Messages it sends (a full batch of rows) are served meanwhile;
+// the report then opens no box.
 void EndSession() {
     if (!Walking()) return;
     sessionEnding = 1;
     if (ScanState == StateScanning) Interrupt();
     while (workerProgress == WorkerWalking) {
-        MsgWaitForMultipleObjects(walkEnded != nullptr ? 1 : 0, &walkEnded, FALSE, 100, QS_SENDMESSAGE);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
         MSG message;
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     }
@@ -250,8 +247,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             FinishScan();
             break;
         case WM_TIMER:
+            if (wParam == RowsTimer && ScanUnderWay()) ShowRows(true);
+            break;
         case WM_SHOW_ROWS:
-            if ((message == WM_SHOW_ROWS || wParam == RowsTimer) && ScanUnderWay()) ShowRows(true);
+            if (ScanUnderWay()) ShowRows(true);
             break;
         case WM_QUERYENDSESSION:
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, MayEndSession());

@@ -11,7 +11,6 @@ std::atomic<int32_t> ScanState{StateInitialising};
 HCURSOR HandCursor;
 HFONT LinkFont;
 std::atomic<int32_t> workerProgress{WorkerDone};
-HANDLE walkEnded;
 std::atomic<int32_t> sessionEnding{0};
 
 ShellExecuteFunction openWithShell = ShellExecuteA;

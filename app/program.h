@@ -35,9 +35,6 @@ constexpr UINT RowsTimerInterval = 200;
 // reset by the dialog when it starts one.
 enum : int32_t { WorkerWalking = 0, WorkerReporting = 1, WorkerDone = 2 };
 extern std::atomic<int32_t> workerProgress;
-// Signalled when the walk is over (no file is in hand any more); the end of
-// the session waits for it. Manual reset; null if it could not be made.
-extern HANDLE walkEnded;
 // Set when the session ends during a scan: the report then opens no box,
 // since nobody would answer it.
 extern std::atomic<int32_t> sessionEnding;

@@ -43,7 +43,6 @@ void InsertResultRow(const char* object, const char* status) {
 void ReportResults() {
     // The walk is over: from here on the session may end at any moment.
     workerProgress = WorkerReporting;
-    if (walkEnded != nullptr) SetEvent(walkEnded);
     SetDlgItemTextA(MainDialog, IDC_SCAN, ScanButtonText);
     WriteReportRows();
     SendMessageA(MainDialog, WM_SHOW_ROWS, 0, 0);

@@ -25,48 +25,41 @@ CRITICAL_SECTION& Lock() {
     return lock;
 }
 
-// Appends "object\0status\0"; false when it does not fit.
-bool Append(Batch* batch, const char* object, const char* status) {
-    const size_t objectSize = std::strlen(object) + 1;
-    const size_t statusSize = std::strlen(status) + 1;
-    if (objectSize > RowBatchSize || statusSize > RowBatchSize - objectSize ||
-        batch->used > RowBatchSize - objectSize - statusSize) {
-        return false;
-    }
-    std::memcpy(batch->text + batch->used, object, objectSize);
-    std::memcpy(batch->text + batch->used + objectSize, status, statusSize);
-    batch->used += objectSize + statusSize;
-    return true;
+// A row's text beyond this is cut, so that any row fits an empty batch.
+constexpr size_t MaxTextLength = RowBatchSize / 2 - 1;
+
+void AppendText(Batch* batch, const char* text, size_t length) {
+    std::memcpy(batch->text + batch->used, text, length);
+    batch->text[batch->used + length] = '\0';
+    batch->used += length + 1;
 }
 
-void CopyCut(char* to, size_t size, const char* from) {
-    size_t length = std::strlen(from);
-    if (length > size - 1) length = size - 1;
-    std::memcpy(to, from, length);
-    to[length] = '\0';
+size_t CutLength(const char* text) {
+    const size_t length = std::strlen(text);
+    return length < MaxTextLength ? length : MaxTextLength;
+}
+
+// Appends "object\0status\0"; false when it does not fit.
+bool Append(const char* object, const char* status) {
+    const size_t objectLength = CutLength(object);
+    const size_t statusLength = CutLength(status);
+    EnterCriticalSection(&Lock());
+    const bool fits = filling->used <= RowBatchSize - (objectLength + 1) - (statusLength + 1);
+    if (fits) {
+        AppendText(filling, object, objectLength);
+        AppendText(filling, status, statusLength);
+    }
+    LeaveCriticalSection(&Lock());
+    return fits;
 }
 
 }  // namespace
 
+// A full batch is taken by the dialog first; an empty one holds any row.
 void QueueRow(const char* object, const char* status) {
-    for (int attempt = 0;; ++attempt) {
-        EnterCriticalSection(&Lock());
-        const bool queued = Append(filling, object, status);
-        LeaveCriticalSection(&Lock());
-        if (queued) return;
-        if (attempt == 1) {
-            // Longer than a whole batch: the row still appears, cut.
-            char cutObject[RowBatchSize / 2];
-            char cutStatus[RowBatchSize / 4];
-            CopyCut(cutObject, sizeof cutObject, object);
-            CopyCut(cutStatus, sizeof cutStatus, status);
-            EnterCriticalSection(&Lock());
-            Append(filling, cutObject, cutStatus);
-            LeaveCriticalSection(&Lock());
-            return;
-        }
-        SendMessageA(MainDialog, WM_SHOW_ROWS, 0, 0);
-    }
+    if (Append(object, status)) return;
+    SendMessageA(MainDialog, WM_SHOW_ROWS, 0, 0);
+    Append(object, status);
 }
 
 void TakeRows(void (*insert)(const char* object, const char* status)) {

@@ -13,5 +13,5 @@ void QueueRow(const char* object, const char* status);
 // User-interface thread: calls insert for every waiting row, in order.
 void TakeRows(void (*insert)(const char* object, const char* status));
 
-// The batch's room; a row longer than this is cut to fit.
+// The batch's room; each text of a row is cut to half of it.
 constexpr size_t RowBatchSize = 32768;
