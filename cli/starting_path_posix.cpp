@@ -5,7 +5,7 @@
 // can be redirected between two steps by swapping a folder for a symbolic
 // link, and then changes files outside the tree. Here every folder is opened
 // relative to its parent's descriptor with O_NOFOLLOW | O_DIRECTORY, every
-// file relative to its folder's descriptor (platform/fs_posix.h), and a file
+// file relative to its folder's descriptor (adapters/fs_posix.h), and a file
 // is deleted only while its name still refers to the file that was examined.
 // Nothing outside the starting paths is reached.
 //
@@ -27,7 +27,7 @@
 #include "cli/front_end_cli.h"
 #include "cli/progress.h"
 #include "cli/starting_path.h"
-#include "platform/fs_posix.h"
+#include "adapters/fs_posix.h"
 #include "scan/front_end.h"
 #include "scan/scan_run.h"
 #include "scan/scan_state.h"

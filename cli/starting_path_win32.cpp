@@ -17,7 +17,7 @@ namespace {
 // typing error does not pass as a clean result.
 bool Readable(const char* path, PathKind kind) {
     if (kind == PathFile) {
-        FileHandle file = FileOpen(path, 0);
+        FileHandle file = FileOpen(path, OpenMode::Read);
         if (file == InvalidFileHandle) return false;
         FileClose(file);
         return true;

@@ -1,5 +1,5 @@
 // File, memory and checksum primitives that every reader of scanned files
-// stands on. One implementation per platform family lives under platform/;
+// stands on. One implementation per platform family lives under adapters/;
 // everything above these names is written once.
 #pragma once
 
@@ -10,8 +10,10 @@ struct FileObject;
 using FileHandle = FileObject*;
 constexpr FileHandle InvalidFileHandle = nullptr;
 
-// Bit 0 of mode selects read/write; every other bit is ignored.
-FileHandle FileOpen(const char* path, int mode);
+// A read/write open also takes the platform's lock against other writers.
+enum class OpenMode { Read, ReadWrite };
+
+FileHandle FileOpen(const char* path, OpenMode mode);
 int FileClose(FileHandle file);
 
 // Transfer counts are what the platform reports; a failed or short

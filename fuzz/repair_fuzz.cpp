@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!out) Fail("cannot write the scratch file");
     }
 
-    context.file = FileOpen(scratch.path.c_str(), 1);
+    context.file = FileOpen(scratch.path.c_str(), OpenMode::ReadWrite);
     if (context.file == InvalidFileHandle) Fail("cannot open the scratch file for writing");
     const int result = RepairFile(&context);
     FileClose(context.file);

@@ -37,10 +37,10 @@ PathKind QueryPathKind(const char* path);
 
 // File operations of the per-file handling; each returns true on success.
 // The POSIX adapter may have the file in hand set by name within an open
-// folder (platform/fs_posix.h): for that very path text, the open, the
+// folder (adapters/fs_posix.h): for that very path text, the open, the
 // attribute change and the deletion then act through the folder's
 // descriptor instead of resolving the path again.
-FileHandle OpenHandledFile(const char* path, int mode);  // FileOpen's modes
+FileHandle OpenHandledFile(const char* path, OpenMode mode);  // FileOpen's modes
 // After a finding, while the examined file is still open: the steps that
 // follow must meet that very file. False (the file counts as one that could
 // not be opened) when what was examined turns out not to be a regular file.

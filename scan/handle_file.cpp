@@ -44,7 +44,7 @@ constexpr size_t CopySuffixLength = 7;
 
 // Opens read-only, detects and closes; -1 when the file cannot be opened.
 int Examine(FileCheckContext* context) {
-    context->file = OpenHandledFile(context->path, 0);
+    context->file = OpenHandledFile(context->path, OpenMode::Read);
     if (context->file == InvalidFileHandle) return -1;
     int verdict = DetectThreat(context);
     if (verdict != VerdictClean && !PinExaminedFile(context->path, context->file)) verdict = -1;
@@ -177,7 +177,7 @@ void HandleFile() {
         }
 
         ClearAttributes(handledObjectPath);
-        context.file = OpenHandledFile(handledObjectPath, 1);
+        context.file = OpenHandledFile(handledObjectPath, OpenMode::ReadWrite);
         if (context.file == InvalidFileHandle) {
             // Without restart-time operations a treated copy could never
             // take the file's place; making one would only count a cure that

@@ -36,7 +36,7 @@ extern bool detectOnly;
 // The path text that the per-file handling names in its rows and acts on.
 // It is CurrentObjectPath, except during the POSIX command-line walk, whose
 // paths have no length limit: that walk points it at its own text around
-// each HandleFile and acts through folder descriptors (platform/fs_posix.h).
+// each HandleFile and acts through folder descriptors (adapters/fs_posix.h).
 extern const char* handledObjectPath;
 // Called, when set, right after a file could not be opened for its first
 // examination, with errno (or the last Win32 error) still as the open left

@@ -71,7 +71,7 @@ Detection Detect(const std::string& path, const Bytes& bytes) {
     if (!synth::WriteBytes(path, bytes)) return result;
     FileCheckContext context;
     context.path = path.c_str();
-    context.file = FileOpen(path.c_str(), 0);
+    context.file = FileOpen(path.c_str(), OpenMode::Read);
     if (context.file == InvalidFileHandle) return result;
     result.opened = true;
     result.verdict = DetectThreat(&context);

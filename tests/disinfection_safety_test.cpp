@@ -15,7 +15,7 @@
 #include <cerrno>
 #endif
 
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "engine/file_io.h"
 #include "scan/scan_run.h"
 #include "scan/status_texts.h"
@@ -137,7 +137,7 @@ TEST_F(SafetyTest, ReadWriteHandleLocksTheFileUntilItIsClosed) {
     Write("l.exe", {1, 2, 3});
     const int other = open(Path("l.exe").c_str(), O_RDONLY);
     ASSERT_GE(other, 0);
-    FileHandle writer = FileOpen(Path("l.exe").c_str(), 1);
+    FileHandle writer = FileOpen(Path("l.exe").c_str(), OpenMode::ReadWrite);
     ASSERT_NE(writer, InvalidFileHandle);
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);

@@ -83,7 +83,7 @@ struct SweepResult {
 SweepResult Sweep(const std::vector<std::string>& files) {
     SweepResult result;
     for (const std::string& path : files) {
-        FileHandle handle = FileOpen(path.c_str(), 0);
+        FileHandle handle = FileOpen(path.c_str(), OpenMode::Read);
         if (handle == InvalidFileHandle) {
             result.failures.push_back(path + ": cannot be opened");
             continue;

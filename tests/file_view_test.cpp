@@ -18,7 +18,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 
-#include "platform/file_io_posix.h"
+#include "adapters/file_io_posix.h"
 #endif
 
 using testfiles::Bytes;
@@ -167,7 +167,7 @@ TEST(FileView, WithoutAKnownSizeTheEndIsFoundByReading) {
         const Bytes data = Pattern(size, 5);
         OpenedFile file(data);
         ASSERT_TRUE(file.Ok());
-        FileHandle unsized = FileOpenAt(AT_FDCWD, file.Path().c_str(), 0, 0, 0);
+        FileHandle unsized = FileOpenAt(AT_FDCWD, file.Path().c_str(), OpenMode::Read, 0, 0);
         ASSERT_NE(unsized, InvalidFileHandle);
         {
             FileView view;

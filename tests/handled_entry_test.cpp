@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/fs_posix.h"
+#include "adapters/fs_posix.h"
 #include "scan/fs.h"
 
 namespace fs = std::filesystem;
@@ -72,7 +72,7 @@ protected:
     // The name holds another regular file of the tree: nothing acts on it.
     void ExpectStepsRefusedForAnotherFile() {
         errno = 0;
-        EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
+        EXPECT_EQ(OpenHandledFile(rowText.c_str(), OpenMode::ReadWrite), InvalidFileHandle);
         EXPECT_EQ(errno, ESTALE);
         EXPECT_FALSE(ClearAttributes(rowText.c_str()));
         EXPECT_FALSE(DeletePath(rowText.c_str()));
@@ -91,7 +91,7 @@ protected:
 };
 
 TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
-    FileHandle file = OpenHandledFile(rowText.c_str(), 0);
+    FileHandle file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "A");
     FileClose(file);
@@ -99,8 +99,8 @@ TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
     // The name now a link to a file outside the tree.
     fs::rename(root / "tree" / "a", root / "tree" / "a.saved");
     fs::create_symlink(root / "outside" / "a", root / "tree" / "a");
-    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 0), InvalidFileHandle);
-    EXPECT_EQ(OpenHandledFile(rowText.c_str(), 1), InvalidFileHandle);
+    EXPECT_EQ(OpenHandledFile(rowText.c_str(), OpenMode::Read), InvalidFileHandle);
+    EXPECT_EQ(OpenHandledFile(rowText.c_str(), OpenMode::ReadWrite), InvalidFileHandle);
     EXPECT_FALSE(ClearAttributes(rowText.c_str()));
     EXPECT_FALSE(DeletePath(rowText.c_str()));
     EXPECT_TRUE(fs::is_symlink(root / "tree" / "a"));
@@ -116,7 +116,7 @@ TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
     fs::rename(root / "tree" / "a.saved", root / "tree" / "a");
     EXPECT_TRUE(ClearAttributes(rowText.c_str()));
     EXPECT_EQ(Mode(root / "tree" / "a") & 0600u, 0600u);
-    file = OpenHandledFile(rowText.c_str(), 1);
+    file = OpenHandledFile(rowText.c_str(), OpenMode::ReadWrite);
     ASSERT_NE(file, InvalidFileHandle);
     FileClose(file);
     EXPECT_TRUE(DeletePath(rowText.c_str()));
@@ -131,7 +131,7 @@ TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
     fs::rename(root / "tree", root / "tree.real");
     fs::create_directory_symlink(root / "outside", root / "tree");
     EXPECT_TRUE(ClearAttributes(rowText.c_str()));
-    FileHandle file = OpenHandledFile(rowText.c_str(), 0);
+    FileHandle file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "A");
     FileClose(file);
@@ -140,7 +140,7 @@ TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
     ExpectOutsideUntouched();
     // Another path text is not the file in hand: it is resolved as given.
     const std::string other = rowText;
-    file = OpenHandledFile(other.c_str(), 0);
+    file = OpenHandledFile(other.c_str(), OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "O");
     FileClose(file);
@@ -152,7 +152,7 @@ TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
 // blocking, gives nothing and cannot be pinned.
 TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
     SetHandledEntry(rowText.c_str(), folder, "a", 0, 0);
-    FileHandle file = OpenHandledFile(rowText.c_str(), 0);
+    FileHandle file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "A");
     uint32_t size = 7;
@@ -170,7 +170,7 @@ TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
     // no-op that keeps the identity.
     fs::rename(root / "tree" / "a", root / "tree" / "b");
     fs::rename(root / "tree" / "a.saved", root / "tree" / "a");
-    file = OpenHandledFile(rowText.c_str(), 0);
+    file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_TRUE(FileSizeAtOpen(file, &size));  // identity known: checked with a status call
     EXPECT_TRUE(PinExaminedFile(rowText.c_str(), file));
@@ -181,7 +181,7 @@ TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
     // A FIFO under a name listed as a regular file.
     ASSERT_EQ(mkfifo((root / "tree" / "a").c_str(), 0644), 0);
     SetHandledEntry(rowText.c_str(), folder, "a", 0, 0);
-    file = OpenHandledFile(rowText.c_str(), 0);
+    file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "");
     errno = 0;

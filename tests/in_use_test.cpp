@@ -20,7 +20,7 @@
 #include <unistd.h>
 #endif
 
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "scan/deferred.h"
 #include "scan/scan_run.h"
 #include "scan/status_texts.h"

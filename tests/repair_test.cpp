@@ -47,7 +47,7 @@ uint32_t Header(uint16_t length) { return 0x51570000u | length; }
 
 // Runs WipeBlockChain from rva on a file holding image; returns the file.
 Bytes Wipe(const Bytes& image, uint32_t rva) {
-    testfiles::OpenedFile file(image, 1);
+    testfiles::OpenedFile file(image, OpenMode::ReadWrite);
     EXPECT_TRUE(file.Ok());
     HeaderBuffers headers;
     EXPECT_TRUE(ReadExecutableHeaders(KindPeImage, file.Handle(), &headers.dosHeader, &headers.peHeaders));
@@ -164,7 +164,7 @@ struct RepairRun {
 };
 
 RepairRun Repair(const Bytes& image, ThreatName threat, int (*repair)(FileCheckContext*) = RepairFile) {
-    testfiles::OpenedFile file(image, 1);
+    testfiles::OpenedFile file(image, OpenMode::ReadWrite);
     EXPECT_TRUE(file.Ok());
     FileCheckContext context;
     context.file = file.Handle();
@@ -237,7 +237,7 @@ TEST(RepairFile, AbRestoresASavedEntryPointThatHasNoStoredBytes) {
             EXPECT_EQ(run.result, RepairDone);
             EXPECT_EQ(synth::PeEntryPoint(run.after), restored);
             // The body is wiped as for any other host.
-            testfiles::OpenedFile file(run.after, 0);
+            testfiles::OpenedFile file(run.after, OpenMode::Read);
             FileCheckContext context;
             context.file = file.Handle();
             EXPECT_EQ(DetectThreat(&context), 0);
@@ -300,7 +300,7 @@ TEST(RepairFile, RepairedHostIsNoLongerFoundWhereItWas) {
     const synth::Sample host = synth::MakeElkernAB('A', 0, 56);
     const RepairRun run = Repair(host.bytes, ElkernThreatNames[0]);
     ASSERT_EQ(run.result, RepairDone);
-    testfiles::OpenedFile file(run.after, 0);
+    testfiles::OpenedFile file(run.after, OpenMode::Read);
     FileCheckContext context;
     context.file = file.Handle();
     EXPECT_EQ(DetectThreat(&context), 0);

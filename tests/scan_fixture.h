@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "scan/fs.h"
 #include "scan/scan_state.h"
 #include "tests/scan_recorder.h"

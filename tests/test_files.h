@@ -196,7 +196,7 @@ private:
 // A temporary file opened with FileOpen; closed before it is removed.
 class OpenedFile {
 public:
-    explicit OpenedFile(const Bytes& bytes, int mode = 0) : file_(bytes) {
+    explicit OpenedFile(const Bytes& bytes, OpenMode mode = OpenMode::Read) : file_(bytes) {
         if (file_.Written()) handle_ = FileOpen(file_.Path().c_str(), mode);
     }
     ~OpenedFile() { Close(); }

@@ -15,7 +15,7 @@
 #include "app/program.h"
 #include "app/row_batch.h"
 #include "app/texts.h"
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "scan/scan_run.h"
 #include "scan/scan_state.h"
 #include "scan/status_texts.h"

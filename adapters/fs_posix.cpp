@@ -8,9 +8,9 @@
 #include <cstring>
 #include <new>
 
-#include "engine/fault_seam.h"
-#include "platform/file_io_posix.h"
-#include "platform/fs_posix.h"
+#include "adapters/fault_seam.h"
+#include "adapters/file_io_posix.h"
+#include "adapters/fs_posix.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '/';
@@ -137,12 +137,12 @@ void SetHandledEntry(const char* path, int folder, const char* name, uint64_t de
 
 void ClearHandledEntry() { handled = HandledEntry{nullptr, -1, nullptr, 0, 0}; }
 
-FileHandle OpenHandledFile(const char* path, int mode) {
+FileHandle OpenHandledFile(const char* path, OpenMode mode) {
     if (!IsHandled(path)) return FileOpen(path, mode);
     FileHandle file = FileOpenAt(handled.folder, handled.name, mode, handled.device, handled.inode);
     // A read/write open before any finding (which PinExaminedFile would
     // have followed) fixes the identity itself.
-    if (file != InvalidFileHandle && handled.inode == 0 && (mode & 1) != 0) {
+    if (file != InvalidFileHandle && handled.inode == 0 && mode == OpenMode::ReadWrite) {
         FileIdentity(file, &handled.device, &handled.inode);
     }
     return file;

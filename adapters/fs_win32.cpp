@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '\\';
@@ -59,7 +59,7 @@ PathKind QueryPathKind(const char* path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
 }
 
-FileHandle OpenHandledFile(const char* path, int mode) { return FileOpen(path, mode); }
+FileHandle OpenHandledFile(const char* path, OpenMode mode) { return FileOpen(path, mode); }
 
 // Every step opens by path here, and the read handle lets no writer in while
 // the file is examined: there is no identity to keep.

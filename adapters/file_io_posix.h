@@ -16,7 +16,7 @@
 // which file it was. A read-only open of that kind asks no status at all (its
 // size at open is unknown); FileIdentity then refuses what is not a regular
 // file.
-FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, uint64_t inode);
+FileHandle FileOpenAt(int folder, const char* name, OpenMode mode, uint64_t device, uint64_t inode);
 
 // The device and inode of an open regular file, as found when it was opened
 // or, for an open that asked no status, when first asked; false (and zeros)

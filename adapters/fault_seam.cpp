@@ -1,4 +1,4 @@
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 
 uint32_t seamWriteCount;
 uint32_t seamFailWrite;

@@ -10,10 +10,10 @@
 #include <climits>
 #include <new>
 
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "engine/file_io.h"
-#include "platform/file_io_posix.h"
-#include "platform/file_slots.h"
+#include "adapters/file_io_posix.h"
+#include "adapters/file_slots.h"
 
 // The position lives here and every transfer is positioned (pread,
 // pwrite): a seek costs no system call.
@@ -65,7 +65,7 @@ FileHandle NewFile(const FileObject& object) {
 // Takes an open descriptor into a handle once it is known to be a regular
 // file (with that device and inode, unless inode is 0) and, for writing,
 // locked; otherwise closes it and fails with errno set.
-FileHandle AdoptChecked(int fd, int mode, uint64_t device, uint64_t inode) {
+FileHandle AdoptChecked(int fd, OpenMode mode, uint64_t device, uint64_t inode) {
     struct stat info {};
     int error = 0;
     if (fstat(fd, &info) != 0) {
@@ -76,7 +76,7 @@ FileHandle AdoptChecked(int fd, int mode, uint64_t device, uint64_t inode) {
         // Swapped since it was listed: whatever is there now was never
         // examined, so it is not opened either.
         error = ESTALE;
-    } else if ((mode & 1) != 0 && !LockForWriting(fd)) {
+    } else if (mode == OpenMode::ReadWrite && !LockForWriting(fd)) {
         error = errno != 0 ? errno : EWOULDBLOCK;
     }
     if (error != 0) {
@@ -90,21 +90,21 @@ FileHandle AdoptChecked(int fd, int mode, uint64_t device, uint64_t inode) {
 
 }  // namespace
 
-FileHandle FileOpen(const char* path, int mode) {
-    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
-    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
+FileHandle FileOpen(const char* path, OpenMode mode) {
+    if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
+    const int access = mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY;
     // Never follow a symbolic link and never block on a FIFO or device: only
     // regular files are scanned.
     const int fd = open(path, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     return fd < 0 ? InvalidFileHandle : AdoptChecked(fd, mode, 0, 0);
 }
 
-FileHandle FileOpenAt(int folder, const char* name, int mode, uint64_t device, uint64_t inode) {
-    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(name);
-    const int access = (mode & 1) ? O_RDWR : O_RDONLY;
+FileHandle FileOpenAt(int folder, const char* name, OpenMode mode, uint64_t device, uint64_t inode) {
+    if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(name);
+    const int access = mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY;
     const int fd = openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return InvalidFileHandle;
-    if ((mode & 1) == 0 && inode == 0) {
+    if (mode == OpenMode::Read && inode == 0) {
         // The first, read-only open of an entry listed as a regular file:
         // most files are only read and found clean, and then what the name
         // held needs no status call. Reads are positioned, which a FIFO or a

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <new>
 
-#include "engine/fault_seam.h"
+#include "adapters/fault_seam.h"
 #include "engine/file_io.h"
 
 // The wanted position is kept here and the system's file pointer moved only
@@ -34,9 +34,9 @@ bool PlacePointer(FileObject* file) {
 
 }  // namespace
 
-FileHandle FileOpen(const char* path, int mode) {
-    if ((mode & 1) != 0 && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
-    const DWORD access = (mode & 1) ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
+FileHandle FileOpen(const char* path, OpenMode mode) {
+    if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
+    const DWORD access = mode == OpenMode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return InvalidFileHandle;
     auto* file = new (std::nothrow) FileObject{handle, false, 0, 0};
