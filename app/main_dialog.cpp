@@ -10,7 +10,7 @@
 #include "app/texts.h"
 #include "resident/resident_sweep.h"
 #include "scan/front_end.h"
-#include "scan/scan_run.h"
+#include "scan/walk.h"
 #include "scan/scan_state.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "cli/row_text.h"
 #include "scan/front_end.h"
 #include "scan/report.h"
-#include "scan/scan_run.h"
+#include "scan/texts.h"
 #include "scan/scan_state.h"
 
 bool outputFailed = false;

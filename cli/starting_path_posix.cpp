@@ -29,7 +29,7 @@
 #include "cli/starting_path.h"
 #include "adapters/fs_posix.h"
 #include "scan/front_end.h"
-#include "scan/scan_run.h"
+#include "scan/handle_file.h"
 #include "scan/scan_state.h"
 
 namespace {

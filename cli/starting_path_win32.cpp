@@ -8,7 +8,8 @@
 #include "cli/front_end_cli.h"
 #include "cli/starting_path.h"
 #include "platform/text.h"
-#include "scan/scan_run.h"
+#include "scan/handle_file.h"
+#include "scan/walk.h"
 #include "scan/scan_state.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include "scan/front_end.h"
 #include "scan/fs.h"
 #include "scan/repair.h"
-#include "scan/scan_run.h"
+#include "scan/handle_file.h"
 #include "scan/scan_state.h"
-#include "scan/status_texts.h"
+#include "scan/texts.h"
 
 namespace {
 

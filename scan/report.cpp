@@ -4,6 +4,7 @@
 
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
+#include "scan/texts.h"
 
 namespace {
 
@@ -13,22 +14,22 @@ struct ReportLine {
 };
 
 const ReportLine ReportLines[] = {
-    {"Carpetas:", &ScanCounters::folders},
-    {"Ficheros:", &ScanCounters::files},
-    {"Infectado:", &ScanCounters::infected},
-    {"Advertencias:", &ScanCounters::warnings},
-    {"Sospechoso:", &ScanCounters::suspicious},
-    {"Desinfectado:", &ScanCounters::disinfected},
-    {"Eliminado:", &ScanCounters::deleted},
-    {"Desinfectado al reinicio:", &ScanCounters::disinfectedAtRestart},
-    {"Eliminado al reinicio:", &ScanCounters::deletedAtRestart},
-    {"Incapaz de desinfectar:", &ScanCounters::failed},
+    {FoldersLabel, &ScanCounters::folders},
+    {FilesLabel, &ScanCounters::files},
+    {InfectedLabel, &ScanCounters::infected},
+    {WarningsLabel, &ScanCounters::warnings},
+    {SuspiciousLabel, &ScanCounters::suspicious},
+    {DisinfectedLabel, &ScanCounters::disinfected},
+    {DeletedLabel, &ScanCounters::deleted},
+    {DisinfectedAtRestartLabel, &ScanCounters::disinfectedAtRestart},
+    {DeletedAtRestartLabel, &ScanCounters::deletedAtRestart},
+    {FailedLabel, &ScanCounters::failed},
 };
 
 }  // namespace
 
 void WriteReportRows() {
-    AddResultRow("Infome del analisis", "");
+    AddResultRow(ReportHeading, "");
     for (const ReportLine& line : ReportLines) {
         char value[16];
         std::snprintf(value, sizeof value, "%d", static_cast<int>(ScanStatistics.*line.counter));

@@ -2,10 +2,10 @@
 
 #include "scan/front_end.h"
 #include "scan/fs.h"
-#include "scan/scan_run.h"
+#include "scan/handle_file.h"
+#include "scan/walk.h"
+#include "scan/texts.h"
 #include "scan/scan_state.h"
-
-const char* const PathTooLongText = "ruta demasiado larga";
 
 namespace {
 

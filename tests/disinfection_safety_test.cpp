@@ -17,8 +17,8 @@
 
 #include "adapters/fault_seam.h"
 #include "engine/file_io.h"
-#include "scan/scan_run.h"
-#include "scan/status_texts.h"
+
+#include "scan/texts.h"
 #include "tests/scan_fixture.h"
 #include "tests/support/synth.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/scan_run.h"
-#include "scan/status_texts.h"
+
+#include "scan/texts.h"
 #include "tests/scan_fixture.h"
 #include "tests/support/synth.h"
 

@@ -1,5 +1,5 @@
 #include "tests/scan_fixture.h"
 
-#include "scan/scan_run.h"
+#include "scan/handle_file.h"
 
 void ScanFolderTest::HandleFileForTest() { HandleFile(); }

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #endif
 
-#include "scan/scan_run.h"
-#include "scan/status_texts.h"
+#include "scan/walk.h"
+#include "scan/texts.h"
 #include "tests/scan_fixture.h"
 #include "tests/support/synth.h"
 

@@ -16,9 +16,9 @@
 #include "app/row_batch.h"
 #include "app/texts.h"
 #include "adapters/fault_seam.h"
-#include "scan/scan_run.h"
+#include "scan/walk.h"
 #include "scan/scan_state.h"
-#include "scan/status_texts.h"
+#include "scan/texts.h"
 #include "tests/gui/dialog_harness.h"
 #include "tests/support/synth.h"
 
