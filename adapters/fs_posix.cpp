@@ -1,83 +1,15 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <new>
+#include <cstdio>  // renameat2
 
 #include "adapters/fault_seam.h"
 #include "adapters/file_io_posix.h"
-#include "adapters/fs_posix.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '/';
-
-struct DirSearch {
-    DIR* dir;
-};
-
-namespace {
-
-// Delivers the next folder or regular file; links, FIFOs, sockets and
-// devices are passed over so that nothing can hang or lead outside the tree.
-bool NextUsable(DirSearch* search, DirEntry* entry) {
-    while (dirent* item = readdir(search->dir)) {
-        const size_t length = std::strlen(item->d_name);
-        if (length >= EntryNameSize) continue;
-        // The entry's own type saves a system call per entry; only file
-        // systems that do not report it are asked.
-        bool isDirectory = item->d_type == DT_DIR;
-        bool isRegular = item->d_type == DT_REG;
-        if (item->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            if (fstatat(dirfd(search->dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            isDirectory = S_ISDIR(info.st_mode);
-            isRegular = S_ISREG(info.st_mode);
-        }
-        if (!isDirectory && !isRegular) continue;
-        std::memcpy(entry->name, item->d_name, length + 1);
-        entry->isDirectory = isDirectory;
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-DirSearch* FindFirstEntry(const char* pattern, DirEntry* entry) {
-    const size_t length = std::strlen(pattern);
-    if (length < 3 || std::strcmp(pattern + length - 3, "*.*") != 0) return nullptr;
-    char folder[1024];
-    if (length - 3 >= sizeof folder) return nullptr;
-    std::memcpy(folder, pattern, length - 3);
-    folder[length - 3] = '\0';
-
-    const int fd = open(folder[0] != '\0' ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    auto* search = new (std::nothrow) DirSearch{dir};
-    if (search == nullptr || !NextUsable(search, entry)) {
-        closedir(dir);
-        delete search;
-        return nullptr;
-    }
-    return search;
-}
-
-bool FindNextEntry(DirSearch* search, DirEntry* entry) { return NextUsable(search, entry); }
-
-void FindCloseSearch(DirSearch* search) {
-    if (search == nullptr) return;
-    closedir(search->dir);
-    delete search;
-}
 
 uint32_t LogicalDriveMask() { return 0; }
 
@@ -85,30 +17,46 @@ bool IsFixedDrive(const char*) { return false; }
 
 namespace {
 
-struct HandledEntry {
-    const char* path;
-    int folder;
-    const char* name;
-    uint64_t device;
-    uint64_t inode;
-};
+bool SameFile(const HandledEntry& file, const struct stat& info) {
+    return static_cast<uint64_t>(info.st_dev) == file.device && static_cast<uint64_t>(info.st_ino) == file.inode;
+}
 
-HandledEntry handled{nullptr, -1, nullptr, 0, 0};
+}  // namespace
 
-bool IsHandled(const char* path) { return handled.path != nullptr && path == handled.path; }
+FileHandle OpenHandledFile(HandledEntry* file, OpenMode mode) {
+    if (file->folder == ByPath) return FileOpen(file->path, mode);
+    FileHandle open = FileOpenAt(file->folder, file->name, mode, file->device, file->inode);
+    // A read/write open before any finding (which PinExaminedFile would
+    // have followed) fixes the identity itself.
+    if (open != InvalidFileHandle && file->inode == 0 && mode == OpenMode::ReadWrite) {
+        FileIdentity(open, &file->device, &file->inode);
+    }
+    return open;
+}
 
-bool SameFile(const struct stat& info) {
-    return static_cast<uint64_t>(info.st_dev) == handled.device && static_cast<uint64_t>(info.st_ino) == handled.inode;
+// A regular file listed without its identity takes that of the file the
+// first open found, once that open has led to a finding: every later step
+// (the mode change, the read/write open, the deletion) must then meet that
+// same file.
+bool PinExaminedFile(HandledEntry* file, FileHandle open) {
+    if (file->folder == ByPath || file->inode != 0) return true;  // opened by path, or identity checked at open
+    if (FileIdentity(open, &file->device, &file->inode)) return true;
+    errno = ESTALE;  // what was examined is no regular file: the name was swapped
+    return false;
 }
 
 // The mode is changed through a descriptor of the very file that was
 // examined, never by a path: a name swapped for a link in the meantime
 // could otherwise make a file elsewhere writable for everyone.
-bool ClearHandledAttributes() {
-    const int fd = openat(handled.folder, handled.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+bool ClearAttributes(const HandledEntry& file) {
     struct stat info {};
-    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && SameFile(info);
+    if (file.folder == ByPath) {
+        if (lstat(file.path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+        return chmod(file.path, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+    }
+    const int fd = openat(file.folder, file.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && SameFile(file, info);
     if (ok && (info.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)) {
         ok = fchmod(fd, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
     }
@@ -119,44 +67,15 @@ bool ClearHandledAttributes() {
 // Only a name that still refers to the examined file is removed. What is
 // left between the test and the removal is a swap within this same folder
 // of the walked tree, never a way out of it.
-bool DeleteHandledEntry() {
+bool DeleteHandledFile(const HandledEntry& file) {
+    if (file.folder == ByPath) return unlink(file.path) == 0;
     struct stat info {};
-    if (fstatat(handled.folder, handled.name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    if (!S_ISREG(info.st_mode) || !SameFile(info)) {
+    if (fstatat(file.folder, file.name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISREG(info.st_mode) || !SameFile(file, info)) {
         errno = ESTALE;
         return false;
     }
-    return unlinkat(handled.folder, handled.name, 0) == 0;
-}
-
-}  // namespace
-
-void SetHandledEntry(const char* path, int folder, const char* name, uint64_t device, uint64_t inode) {
-    handled = HandledEntry{path, folder, name, device, inode};
-}
-
-void ClearHandledEntry() { handled = HandledEntry{nullptr, -1, nullptr, 0, 0}; }
-
-FileHandle OpenHandledFile(const char* path, OpenMode mode) {
-    if (!IsHandled(path)) return FileOpen(path, mode);
-    FileHandle file = FileOpenAt(handled.folder, handled.name, mode, handled.device, handled.inode);
-    // A read/write open before any finding (which PinExaminedFile would
-    // have followed) fixes the identity itself.
-    if (file != InvalidFileHandle && handled.inode == 0 && mode == OpenMode::ReadWrite) {
-        FileIdentity(file, &handled.device, &handled.inode);
-    }
-    return file;
-}
-
-// A regular file listed without its identity takes that of the file the
-// first open found, once that open has led to a finding: every later step
-// (the mode change, the read/write open, the deletion) must then meet that
-// same file.
-bool PinExaminedFile(const char* path, FileHandle file) {
-    if (!IsHandled(path) || handled.inode != 0) return true;  // opened by path, or identity checked at open
-    if (FileIdentity(file, &handled.device, &handled.inode)) return true;
-    errno = ESTALE;  // what was examined is no regular file: the name was swapped
-    return false;
+    return unlinkat(file.folder, file.name, 0) == 0;
 }
 
 PathKind QueryPathKind(const char* path) {
@@ -166,13 +85,6 @@ PathKind QueryPathKind(const char* path) {
     if (S_ISDIR(info.st_mode)) return PathFolder;
     if (S_ISREG(info.st_mode)) return PathFile;
     return PathOther;
-}
-
-bool ClearAttributes(const char* path) {
-    if (IsHandled(path)) return ClearHandledAttributes();
-    struct stat info {};
-    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    return chmod(path, (info.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
 }
 
 bool PathExists(const char* path) {
@@ -217,10 +129,7 @@ bool CopyFileNew(const char* from, const char* to) {
     return ok;
 }
 
-bool DeletePath(const char* path) {
-    if (IsHandled(path)) return DeleteHandledEntry();
-    return unlink(path) == 0;
-}
+bool DeletePath(const char* path) { return unlink(path) == 0; }
 
 bool MovePath(const char* from, const char* to) {
     // Like the Win32 move, never replace an existing target.

@@ -1,53 +1,9 @@
 #include <windows.h>
 
-#include <cstring>
-#include <new>
-
 #include "adapters/fault_seam.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '\\';
-
-struct DirSearch {
-    HANDLE handle;
-};
-
-namespace {
-
-void CopyEntry(const WIN32_FIND_DATAA& data, DirEntry* entry) {
-    static_assert(sizeof data.cFileName <= EntryNameSize, "entry name buffer");
-    std::memcpy(entry->name, data.cFileName, sizeof data.cFileName);
-    entry->name[EntryNameSize - 1] = '\0';
-    entry->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-}  // namespace
-
-DirSearch* FindFirstEntry(const char* pattern, DirEntry* entry) {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA(pattern, &data);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto* search = new (std::nothrow) DirSearch{handle};
-    if (search == nullptr) {
-        FindClose(handle);
-        return nullptr;
-    }
-    CopyEntry(data, entry);
-    return search;
-}
-
-bool FindNextEntry(DirSearch* search, DirEntry* entry) {
-    WIN32_FIND_DATAA data;
-    if (!FindNextFileA(search->handle, &data)) return false;
-    CopyEntry(data, entry);
-    return true;
-}
-
-void FindCloseSearch(DirSearch* search) {
-    if (search == nullptr) return;
-    FindClose(search->handle);
-    delete search;
-}
 
 uint32_t LogicalDriveMask() { return GetLogicalDrives(); }
 
@@ -59,13 +15,15 @@ PathKind QueryPathKind(const char* path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
 }
 
-FileHandle OpenHandledFile(const char* path, OpenMode mode) { return FileOpen(path, mode); }
-
-// Every step opens by path here, and the read handle lets no writer in while
+// Every step acts by path here, and the read handle lets no writer in while
 // the file is examined: there is no identity to keep.
-bool PinExaminedFile(const char*, FileHandle) { return true; }
+FileHandle OpenHandledFile(HandledEntry* file, OpenMode mode) { return FileOpen(file->path, mode); }
 
-bool ClearAttributes(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
+bool PinExaminedFile(HandledEntry*, FileHandle) { return true; }
+
+bool ClearAttributes(const HandledEntry& file) { return SetFileAttributesA(file.path, FILE_ATTRIBUTE_NORMAL) != 0; }
+
+bool DeleteHandledFile(const HandledEntry& file) { return DeleteFileA(file.path) != 0; }
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 

@@ -1,5 +1,6 @@
 // The command line's front end: rows go to standard output as
-// "object<TAB>status" lines, the report included.
+// "object<TAB>status" lines, the report included; what could not be
+// examined goes to standard error.
 #include "cli/front_end_cli.h"
 
 #include <cerrno>
@@ -9,9 +10,10 @@
 
 #include "cli/progress.h"
 #include "cli/row_text.h"
+#include "cli/system_error.h"
+#include "cli/texts.h"
 #include "scan/front_end.h"
 #include "scan/report.h"
-#include "scan/texts.h"
 #include "scan/scan_state.h"
 
 bool outputFailed = false;
@@ -19,11 +21,13 @@ bool scanErrors = false;
 
 void ShowObject(const char* path) { ProgressFolder(path); }
 
-void ReportScanError(const char* path, const char* reason) {
+void ReportScanError(const char* path, const char* reason, int error) {
     scanErrors = true;
-    std::string line = "velmora-scan: ";
+    std::string line = ProgramPrefix;
     AppendEscaped(&line, path);
-    line.append(": ").append(reason).push_back('\n');
+    line.append(": ").append(reason);
+    if (error != 0) line.append(" (").append(SystemErrorText(error)).append(")");
+    line.push_back('\n');
     ProgressClear();
     std::fputs(line.c_str(), stderr);
 }
@@ -32,8 +36,6 @@ void ReportScanError(const char* path, const char* reason) {
 // failed write is noticed at once. A failed write stops the scan as an
 // interrupt would: the file in hand is finished, nothing more is written.
 void AddResultRow(const char* object, const char* status) {
-    // The walk of the shared path buffer passes over what does not fit it.
-    if (std::strcmp(status, PathTooLongText) == 0) ReportScanError(object, "an entry's path is too long; it is not examined");
     if (outputFailed) return;
     std::string row;
     AppendEscaped(&row, object);
@@ -43,11 +45,44 @@ void AddResultRow(const char* object, const char* status) {
     const int error = errno;
     outputFailed = true;
     keepScanning.store(0, std::memory_order_relaxed);
-    std::fprintf(stderr, "velmora-scan: cannot write the results (%s); the scan stops after the file in hand\n",
-                 std::strerror(error));
+    std::fputs(ProgramPrefix, stderr);
+    std::fprintf(stderr, OutputFailedText, std::strerror(error));
+    std::fputc('\n', stderr);
 }
 
 void ReportResults() {
     ProgressEnd();
     WriteReportRows();
 }
+
+// A file that merely went away since it was listed is no error.
+void NoteUnopenedFile(const char* path) {
+    const int error = LastSystemError();
+    if (IsGoneError(error)) return;
+    if (IsReplacedError(error)) {
+        ReportScanError(path, ReplacedFileText);
+    } else {
+        ReportScanError(path, UnopenedFileText, error);
+    }
+}
+
+void NoteUnlistedFolder(const char* path, FolderProblem problem, int error) {
+    switch (problem) {
+        case FolderProblem::Unlisted:
+            if (!IsGoneError(error)) ReportScanError(path, UnlistedFolderText, error);
+            return;
+        case FolderProblem::Unopened:
+            if (!IsGoneError(error)) ReportScanError(path, UnopenedFolderText, error);
+            return;
+        case FolderProblem::Replaced:
+            ReportScanError(path, ReplacedFolderText);
+            return;
+        case FolderProblem::Moved:
+            ReportScanError(path, MovedFolderText);
+            return;
+    }
+}
+
+void NotePathTooLong(const char* path) { ReportScanError(path, EntryTooLongText); }
+
+void NoteFileExamined() { ProgressTick(); }

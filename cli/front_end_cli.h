@@ -7,5 +7,6 @@ extern bool outputFailed;
 extern bool scanErrors;
 
 // One line on standard error naming the path (escaped as in the rows) and
-// the reason; the run then ends with the error bit in its exit status.
-void ReportScanError(const char* path, const char* reason);
+// the reason, followed by the system's reason when error is not 0; the run
+// then ends with the error bit in its exit status.
+void ReportScanError(const char* path, const char* reason, int error = 0);

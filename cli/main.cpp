@@ -7,6 +7,7 @@
 #include "cli/progress.h"
 #include "cli/starting_path.h"
 #include "cli/stop_requests.h"
+#include "cli/texts.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
 
@@ -24,31 +25,8 @@ constexpr int ExitFound = 1;
 constexpr int ExitError = 2;
 constexpr int ExitNotDisinfected = 4;
 
-const char Usage[] =
-    "Usage: velmora-scan [--detect-only] [--quiet] PATH...\n"
-    "Examine every file under each PATH (a file is examined alone) for\n"
-    "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
-    "infected hosts are repaired in place, worm copies are deleted.\n"
-    "Prints one line per finding or action (path, tab, status), then the report.\n"
-    "In the path, backslash, tab, newline, carriage return and other control\n"
-    "bytes are written as \\\\, \\t, \\n, \\r and \\xHH, so every line has one tab.\n"
-    "On a terminal, standard error shows the progress of the scan.\n"
-    "Exit status: the sum of\n"
-    "  1  something was found\n"
-    "  2  an error: a usage error, a starting path that cannot be read, a folder\n"
-    "     that could not be listed, a file that could not be opened, output that\n"
-    "     could not be written, or a scan stopped before its end; each error is\n"
-    "     named on standard error\n"
-    "  4  something found was not disinfected (\"incapaz de desinfectar\", or only\n"
-    "     scheduled for a restart); never with --detect-only\n"
-    "0 means everything was examined and nothing was found.\n"
-    "  --detect-only  examine and report only; change no file\n"
-    "  --quiet        no progress display\n"
-    "  --help         show this text\n"
-    "  --version      show the version\n";
-
 int UsageError(const char* message, const char* detail) {
-    std::fprintf(stderr, "velmora-scan: %s%s\n", message, detail);
+    std::fprintf(stderr, "%s%s%s\n", ProgramPrefix, message, detail);
     return ExitError;
 }
 
@@ -78,7 +56,7 @@ int main(int argc, char** argv) {
         if (options && std::strcmp(arg, "--") == 0) {
             options = false;
         } else if (options && std::strcmp(arg, "--help") == 0) {
-            return PrintText(Usage);
+            return PrintText(UsageText);
         } else if (options && std::strcmp(arg, "--version") == 0) {
             return PrintText("velmora-scan " VELMORA_VERSION "\n");
         } else if (options && std::strcmp(arg, "--detect-only") == 0) {
@@ -86,12 +64,12 @@ int main(int argc, char** argv) {
         } else if (options && std::strcmp(arg, "--quiet") == 0) {
             quiet = true;
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            return UsageError("unknown option ", arg);
+            return UsageError(UnknownOptionText, arg);
         } else {
             paths.push_back(arg);
         }
     }
-    if (paths.empty()) return UsageError("no path given; try --help", "");
+    if (paths.empty()) return UsageError(NoPathText, "");
 
     // Every starting path is checked before anything is scanned, so that a
     // typing error does not pass as a clean result; each bad one is named.
@@ -117,8 +95,6 @@ int main(int argc, char** argv) {
     }
 
     ResetScanStatistics();
-    noteUnopenedFile = NoteUnopenedFile;
-    noteUnlistedFolder = NoteUnlistedFolder;
     keepScanning.store(1, std::memory_order_relaxed);
     InstallStopRequests();
     ProgressStart(quiet);
@@ -132,7 +108,7 @@ int main(int argc, char** argv) {
     ReportResults();
     ScanFinished();
     if (stopped && !outputFailed) {
-        std::fputs("velmora-scan: the scan was interrupted; the report covers only what was examined\n", stderr);
+        std::fprintf(stderr, "%s%s\n", ProgramPrefix, InterruptedText);
     }
     return ExitStatus(stopped);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/row_text.h"
+#include "cli/texts.h"
 #include "scan/scan_state.h"
 
 #ifdef _WIN32
@@ -65,7 +66,7 @@ void Draw(uint32_t now) {
     const uint64_t rate = elapsed > 0 ? static_cast<uint64_t>(files) * 1000u / elapsed : 0;
     const int32_t found = ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious;
     char counts[128];
-    std::snprintf(counts, sizeof counts, "%d ficheros, %d carpetas, %d hallazgos, %llu/s ", static_cast<int>(files),
+    std::snprintf(counts, sizeof counts, ProgressCountsFormat, static_cast<int>(files),
                   static_cast<int>(ScanStatistics.folders), static_cast<int>(found),
                   static_cast<unsigned long long>(rate));
     std::string line = counts;

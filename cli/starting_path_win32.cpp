@@ -1,5 +1,5 @@
-// Windows: the dialog's walk through the shared path buffer and the
-// platform's path functions.
+// Windows: starting paths are checked by name, and scanned through the
+// dialog's path buffer and the platform's path functions.
 #include <windows.h>
 
 #include <cstdio>
@@ -7,15 +7,14 @@
 
 #include "cli/front_end_cli.h"
 #include "cli/starting_path.h"
+#include "cli/texts.h"
 #include "platform/text.h"
 #include "scan/handle_file.h"
-#include "scan/walk.h"
 #include "scan/scan_state.h"
+#include "scan/walk.h"
 
 namespace {
 
-// A starting path must be readable before anything is scanned, so that a
-// typing error does not pass as a clean result.
 bool Readable(const char* path, PathKind kind) {
     if (kind == PathFile) {
         FileHandle file = FileOpen(path, OpenMode::Read);
@@ -27,12 +26,11 @@ bool Readable(const char* path, PathKind kind) {
     char pattern[ObjectPathSize + 8];
     const size_t length = std::strlen(path);
     const bool hasSeparator = length > 0 && path[length - 1] == PathSeparator;
-    const char separator[2] = {hasSeparator ? '\0' : PathSeparator, '\0'};
-    std::snprintf(pattern, sizeof pattern, "%s%s*.*", path, separator);
-    DirEntry entry;
-    DirSearch* search = FindFirstEntry(pattern, &entry);
-    if (search == nullptr) return false;
-    FindCloseSearch(search);
+    std::snprintf(pattern, sizeof pattern, "%s%s*.*", path, hasSeparator ? "" : "\\");
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
     return true;
 }
 
@@ -46,14 +44,15 @@ size_t WithoutSeparators(const char* path) {
 }  // namespace
 
 bool OpenStartingPath(const char* path, StartingPath* start) {
-    *start = StartingPath{path, path, PathMissing, -1, 0, 0};
+    *start = StartingPath{};
+    start->entry = EntryForPath(path);
     if (std::strlen(path) >= ObjectPathSize - 1) {
-        ReportScanError(path, "path too long");
+        ReportScanError(path, StartTooLongText);
         return false;
     }
     start->kind = QueryPathKind(path);
     if (!Readable(path, start->kind)) {
-        ReportScanError(path, "cannot read");
+        ReportScanError(path, CannotReadText);
         return false;
     }
     return true;
@@ -62,41 +61,22 @@ bool OpenStartingPath(const char* path, StartingPath* start) {
 // Names are compared as Windows does, ignoring case; the same folder given
 // under two spellings (a short name, a drive mapping) is not recognised.
 bool SameStartingPath(const StartingPath& a, const StartingPath& b) {
-    const size_t length = WithoutSeparators(a.path);
-    if (length != WithoutSeparators(b.path) || length >= ObjectPathSize) return false;
+    const size_t length = WithoutSeparators(a.entry.path);
+    if (length != WithoutSeparators(b.entry.path) || length >= ObjectPathSize) return false;
     char left[ObjectPathSize];
     char right[ObjectPathSize];
-    std::memcpy(left, a.path, length);
-    std::memcpy(right, b.path, length);
+    std::memcpy(left, a.entry.path, length);
+    std::memcpy(right, b.entry.path, length);
     left[length] = right[length] = '\0';
     return EqualsIgnoringCase(left, right);
 }
 
 void ScanStartingPath(StartingPath* start) {
-    std::memcpy(CurrentObjectPath, start->path, std::strlen(start->path) + 1);
     if (start->kind == PathFolder) {
-        WalkFolder();
+        WalkFolder(start->entry);
     } else {
-        HandleFile();
+        HandleFile(&start->entry);
     }
 }
 
 void CloseStartingPath(StartingPath*) {}
-
-void NoteUnopenedFile(const char* path) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return;
-    char reason[64];
-    std::snprintf(reason, sizeof reason, "cannot open the file (error %lu)", static_cast<unsigned long>(error));
-    ReportScanError(path, reason);
-}
-
-// A drive root without any entry and a folder that went away meanwhile are
-// no errors.
-void NoteUnlistedFolder(const char* path) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) return;
-    char reason[64];
-    std::snprintf(reason, sizeof reason, "cannot list the folder (error %lu)", static_cast<unsigned long>(error));
-    ReportScanError(path, reason);
-}

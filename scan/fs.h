@@ -1,7 +1,7 @@
-// Where the walk and the per-file handling meet the operating system. The
-// Win32 adapter uses the platform's find, attribute, copy, move and delete
-// functions; the POSIX adapter lists regular files and folders only, never
-// follows symbolic links and has no restart-time operations.
+// Where the per-file handling meets the operating system. The Win32 adapter
+// uses the platform's attribute, copy, move and delete functions; the POSIX
+// adapter acts on regular files only, never follows symbolic links and has
+// no restart-time operations.
 #pragma once
 
 #include <cstdint>
@@ -11,20 +11,23 @@
 
 extern const char PathSeparator;
 
-constexpr uint32_t EntryNameSize = 260;
+// For HandledEntry::folder: the file is reached by its path.
+constexpr int ByPath = -1;
 
-struct DirEntry {
-    char name[EntryNameSize];
-    bool isDirectory;
+// The file in hand: the path shown in its rows, and how the file is reached.
+// On POSIX a walk hands over an entry named within an open folder, with the
+// identity it was listed with, so that no step resolves the path again: a
+// folder swapped for a symbolic link between two steps can then never lead
+// outside the walked tree. Windows reaches every file by its path.
+struct HandledEntry {
+    const char* path = nullptr;
+    int folder = ByPath;        // POSIX: descriptor of the folder holding the file
+    const char* name = nullptr;  // POSIX: the file's name within folder
+    uint64_t device = 0;         // identity as listed; inode 0 until it is learnt
+    uint64_t inode = 0;
 };
 
-struct DirSearch;
-
-// pattern is a folder path with a trailing separator followed by "*.*".
-// Returns nullptr when the folder cannot be listed or is empty of entries.
-DirSearch* FindFirstEntry(const char* pattern, DirEntry* entry);
-bool FindNextEntry(DirSearch* search, DirEntry* entry);
-void FindCloseSearch(DirSearch* search);
+inline HandledEntry EntryForPath(const char* path) { return HandledEntry{path, ByPath, path, 0, 0}; }
 
 // Bit i set for drive letter 'A' + i; always 0 where there are no drives.
 uint32_t LogicalDriveMask();
@@ -35,17 +38,20 @@ bool IsFixedDrive(const char* root);
 enum PathKind { PathMissing, PathFile, PathFolder, PathOther, PathLink };
 PathKind QueryPathKind(const char* path);
 
-// File operations of the per-file handling; each returns true on success.
-// The POSIX adapter may have the file in hand set by name within an open
-// folder (adapters/fs_posix.h): for that very path text, the open, the
-// attribute change and the deletion then act through the folder's
-// descriptor instead of resolving the path again.
-FileHandle OpenHandledFile(const char* path, OpenMode mode);  // FileOpen's modes
+// The steps of the per-file handling on the file in hand; each returns true
+// on success. An open of an entry whose identity is unknown may learn it.
+FileHandle OpenHandledFile(HandledEntry* file, OpenMode mode);
 // After a finding, while the examined file is still open: the steps that
 // follow must meet that very file. False (the file counts as one that could
 // not be opened) when what was examined turns out not to be a regular file.
-bool PinExaminedFile(const char* path, FileHandle file);
-bool ClearAttributes(const char* path);  // so that a read-only file can be repaired or deleted
+bool PinExaminedFile(HandledEntry* file, FileHandle open);
+// So that a read-only file can be repaired or deleted.
+bool ClearAttributes(const HandledEntry& file);
+// Removes the file in hand, but only while its name still refers to the
+// file that was examined.
+bool DeleteHandledFile(const HandledEntry& file);
+
+// Steps on the copies made for files in use, which are reached by path.
 bool PathExists(const char* path);
 bool CopyFileNew(const char* from, const char* to);  // fails when to exists
 bool DeletePath(const char* path);

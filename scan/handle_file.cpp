@@ -18,22 +18,22 @@ const char* const ExecutableExtensions[] = {"exe", "com", "dll", "ocx", "scr", "
 
 // Only files with an executable extension are worth a row when they cannot
 // be opened; the text after the last dot of the whole path must match.
-void ReportUnopenable() {
+void ReportUnopenable(const char* path) {
     if (detectOnly) return;  // the read-only mode reports findings only
-    const char* dot = std::strrchr(handledObjectPath, '.');
+    const char* dot = std::strrchr(path, '.');
     if (dot == nullptr) return;
     for (const char* extension : ExecutableExtensions) {
         if (EqualsIgnoringCase(dot + 1, extension)) {
-            AddResultRow(handledObjectPath, UnableToOpenText);
+            AddResultRow(path, UnableToOpenText);
             return;
         }
     }
 }
 
-void AddNamedRow(const char* prefix, ThreatName threat) {
+void AddNamedRow(const HandledEntry& file, const char* prefix, ThreatName threat) {
     char text[ObjectPathSize];
     std::snprintf(text, sizeof text, "%s%s", prefix, threat != nullptr ? threat->text : "");
-    AddResultRow(handledObjectPath, text);
+    AddResultRow(file.path, text);
 }
 
 // A repair that reports success but leaves the same infection behind would
@@ -42,35 +42,37 @@ constexpr int MaxPasses = 256;
 constexpr uint32_t CopyNameCount = 0x1000;  // ".zq-000" to ".zq-FFF"
 constexpr size_t CopySuffixLength = 7;
 
-// Opens read-only, detects and closes; -1 when the file cannot be opened.
-int Examine(FileCheckContext* context) {
-    context->file = OpenHandledFile(context->path, OpenMode::Read);
-    if (context->file == InvalidFileHandle) return -1;
-    int verdict = DetectThreat(context);
-    if (verdict != VerdictClean && !PinExaminedFile(context->path, context->file)) verdict = -1;
-    lastVerdict = verdict;
+// Opens read-only, detects and closes; false when the file cannot be
+// opened, or what was examined was no regular file after all.
+bool Examine(HandledEntry* file, FileCheckContext* context, int* verdict) {
+    context->file = OpenHandledFile(file, OpenMode::Read);
+    if (context->file == InvalidFileHandle) return false;
+    *verdict = DetectThreat(context);
+    const bool pinned = *verdict == VerdictClean || PinExaminedFile(file, context->file);
+    // A copy's treatment reads lastVerdict: what was not examined is no cure.
+    lastVerdict = pinned ? *verdict : VerdictOpenError;
     FileClose(context->file);
     context->file = InvalidFileHandle;
-    return verdict;
+    return pinned;
 }
 
 // The call that treats a copy reads lastVerdict to learn the copy's fate,
 // so a failure must never leave a verdict behind that reads as a cure.
-void Fail() {
-    AddResultRow(handledObjectPath, UnableToDisinfectText);
+void Fail(const HandledEntry& file) {
+    AddResultRow(file.path, UnableToDisinfectText);
     ScanStatistics.failed += 1;
     lastVerdict = VerdictInfected;
 }
 
-void DeleteHandledFile() {
-    if (DeletePath(handledObjectPath)) {
-        AddResultRow(handledObjectPath, DeletedText);
+void DeleteFound(const HandledEntry& file) {
+    if (DeleteHandledFile(file)) {
+        AddResultRow(file.path, DeletedText);
         ScanStatistics.deleted += 1;
-    } else if (DeferredDelete(handledObjectPath)) {
-        AddResultRow(handledObjectPath, DeletedAtRestartText);
+    } else if (DeferredDelete(file.path)) {
+        AddResultRow(file.path, DeletedAtRestartText);
         ScanStatistics.deletedAtRestart += 1;
     } else {
-        Fail();
+        Fail(file);
     }
     // Whatever became of this file, it was one to delete: a copy's original
     // is deleted in turn.
@@ -79,16 +81,16 @@ void DeleteHandledFile() {
 
 // The file cannot be opened for writing: treat a copy instead and leave the
 // last step to the next restart.
-void TreatCopy() {
-    const size_t length = std::strlen(CurrentObjectPath);
-    // The copy's name is formed in the shared path buffer; a path held
-    // elsewhere (a walk without length limits) cannot take that way.
-    if (handledObjectPath != CurrentObjectPath || length + CopySuffixLength >= ObjectPathSize) {
-        Fail();  // the copy's name would not fit the path buffer
+void TreatCopy(const HandledEntry& file) {
+    const size_t length = std::strlen(file.path);
+    // The copy is made and put in place by path; a file handed over within
+    // an open folder (the POSIX walk) is never resolved by its path again.
+    if (file.folder != ByPath || length + CopySuffixLength >= ObjectPathSize) {
+        Fail(file);  // the copy's name would not fit the path buffer
         return;
     }
     char copy[ObjectPathSize];
-    std::memcpy(copy, CurrentObjectPath, length);
+    std::memcpy(copy, file.path, length);
     std::memcpy(copy + length, ".zq-", 4);
     copy[length + CopySuffixLength] = '\0';
     uint32_t n = 0;
@@ -97,59 +99,54 @@ void TreatCopy() {
         for (uint32_t digit = 0; digit < 3; ++digit) copy[length + 6 - digit] = Hex[(n >> (4 * digit)) & 0xFu];
         if (!PathExists(copy)) break;
     }
-    if (n == CopyNameCount || !CopyFileNew(CurrentObjectPath, copy)) {
-        Fail();
+    if (n == CopyNameCount || !CopyFileNew(file.path, copy)) {
+        Fail(file);
         return;
     }
-    AddResultRow(CurrentObjectPath, CopyMadeText);
+    AddResultRow(file.path, CopyMadeText);
 
-    std::memcpy(CurrentObjectPath, copy, length + CopySuffixLength + 1);
-    HandleFile();
-    CurrentObjectPath[length] = '\0';
+    HandledEntry copied = EntryForPath(copy);
+    HandleFile(&copied);
 
     if (lastVerdict == RepairDeleteFile) {
-        DeleteHandledFile();
+        DeleteFound(file);
         return;
     }
     if (lastVerdict != VerdictClean) {
         // The copy was not cured: it goes, and the file stays as it was.
         DeletePath(copy);
-        Fail();
+        Fail(file);
         return;
     }
-    if (DeferredRename(copy, CurrentObjectPath)) {
+    if (DeferredRename(copy, file.path)) {
         ScanStatistics.disinfectedAtRestart += 1;
-        AddResultRow(CurrentObjectPath, DisinfectedAtRestartText);
+        AddResultRow(file.path, DisinfectedAtRestartText);
         return;
     }
     // The replacement could not be fully scheduled. Part of it may be (on
     // the NT family the file's deletion is asked for first), so the cured
     // copy stays: after a restart it may be all that is left of the file.
-    Fail();
+    Fail(file);
 }
 
-// Reports a verdict other than 1; true when the call is over.
-bool ReportOtherVerdict(int verdict, int pass, const FileCheckContext& context) {
+// Reports a verdict other than infected; true when the call is over.
+bool ReportOtherVerdict(const HandledEntry& file, int verdict, int pass, const FileCheckContext& context) {
     switch (verdict) {
-        case -1:
-            if (pass == 0 && noteUnopenedFile != nullptr) noteUnopenedFile(handledObjectPath);
-            ReportUnopenable();
-            return true;
         case VerdictClean:
             if (pass > 0) ScanStatistics.disinfected += 1;
             return true;
         case VerdictInfected:
             return false;
         case VerdictSuspicious:
-            AddNamedRow(SuspiciousPrefix, context.threatName);
+            AddNamedRow(file, SuspiciousPrefix, context.threatName);
             ScanStatistics.suspicious += 1;
             return true;
         case VerdictOpenError:
-            AddResultRow(handledObjectPath, OpenErrorText);
+            AddResultRow(file.path, OpenErrorText);
             ScanStatistics.openErrors += 1;
             return true;
         case VerdictWarning:
-            AddNamedRow(WarningPrefix, context.threatName);
+            AddNamedRow(file, WarningPrefix, context.threatName);
             ScanStatistics.warnings += 1;
             return true;
         default:
@@ -159,33 +156,38 @@ bool ReportOtherVerdict(int verdict, int pass, const FileCheckContext& context) 
 
 }  // namespace
 
-void HandleFile() {
+void HandleFile(HandledEntry* file) {
     ScanStatistics.files += 1;
     FileCheckContext context;
-    context.path = handledObjectPath;
+    context.path = file->path;
 
     for (int pass = 0;; ++pass) {
-        const int verdict = Examine(&context);
-        if (ReportOtherVerdict(verdict, pass, context)) return;
+        int verdict = VerdictClean;
+        if (!Examine(file, &context, &verdict)) {
+            if (pass == 0) NoteUnopenedFile(file->path);
+            ReportUnopenable(file->path);
+            return;
+        }
+        if (ReportOtherVerdict(*file, verdict, pass, context)) return;
 
         if (pass == 0) ScanStatistics.infected += 1;
-        AddNamedRow(InfectedPrefix, context.threatName);
+        AddNamedRow(*file, InfectedPrefix, context.threatName);
         if (detectOnly) return;
         if (pass + 1 >= MaxPasses) {
-            Fail();
+            Fail(*file);
             return;
         }
 
-        ClearAttributes(handledObjectPath);
-        context.file = OpenHandledFile(handledObjectPath, OpenMode::ReadWrite);
+        ClearAttributes(*file);
+        context.file = OpenHandledFile(file, OpenMode::ReadWrite);
         if (context.file == InvalidFileHandle) {
             // Without restart-time operations a treated copy could never
             // take the file's place; making one would only count a cure that
             // never reaches the user's file.
             if (HasRestartOperations()) {
-                TreatCopy();
+                TreatCopy(*file);
             } else {
-                Fail();
+                Fail(*file);
             }
             return;
         }
@@ -196,19 +198,24 @@ void HandleFile() {
 
         switch (result) {
             case RepairDone:
-                AddResultRow(handledObjectPath, DisinfectedText);
+                AddResultRow(file->path, DisinfectedText);
                 continue;
             case RepairDeleteFile:
-                DeleteHandledFile();
+                DeleteFound(*file);
                 return;
             case RepairOpenError:
-                AddResultRow(handledObjectPath, OpenErrorText);
+                AddResultRow(file->path, OpenErrorText);
                 ScanStatistics.openErrors += 1;
-                Fail();
+                Fail(*file);
                 return;
             default:
-                Fail();
+                Fail(*file);
                 return;
         }
     }
+}
+
+void HandleFile() {
+    HandledEntry file = EntryForPath(CurrentObjectPath);
+    HandleFile(&file);
 }

@@ -6,8 +6,5 @@ ScanCounters ScanStatistics;
 std::atomic<int32_t> keepScanning{1};
 int32_t lastVerdict;
 bool detectOnly;
-const char* handledObjectPath = CurrentObjectPath;
-void (*noteUnopenedFile)(const char* path) = nullptr;
-void (*noteUnlistedFolder)(const char* path) = nullptr;
 
 void ResetScanStatistics() { ScanStatistics = ScanCounters{}; }

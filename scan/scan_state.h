@@ -33,17 +33,4 @@ extern int32_t lastVerdict;
 // When set, files are examined and reported but never changed.
 extern bool detectOnly;
 
-// The path text that the per-file handling names in its rows and acts on.
-// It is CurrentObjectPath, except during the POSIX command-line walk, whose
-// paths have no length limit: that walk points it at its own text around
-// each HandleFile and acts through folder descriptors (adapters/fs_posix.h).
-extern const char* handledObjectPath;
-// Called, when set, right after a file could not be opened for its first
-// examination, with errno (or the last Win32 error) still as the open left
-// it. The command line reports it; the dialog leaves it unset.
-extern void (*noteUnopenedFile)(const char* path);
-// Called in the same way, when set, after the shared walk could not list a
-// folder (or found it without any entry at all), with the folder's path.
-extern void (*noteUnlistedFolder)(const char* path);
-
 void ResetScanStatistics();

@@ -1,70 +1,47 @@
+#include "scan/walk.h"
+
 #include <cstring>
 
 #include "scan/front_end.h"
-#include "scan/fs.h"
 #include "scan/handle_file.h"
-#include "scan/walk.h"
-#include "scan/texts.h"
 #include "scan/scan_state.h"
+#include "scan/texts.h"
+#include "scan/tree_walk.h"
 
-namespace {
-
-// Appends text at the end of CurrentObjectPath if the whole of it and the
-// terminator fit; otherwise leaves the buffer as it was.
-bool AppendToObjectPath(const char* text) {
-    const size_t used = std::strlen(CurrentObjectPath);
-    const size_t extra = std::strlen(text);
-    if (extra >= ObjectPathSize - used) return false;
-    std::memcpy(CurrentObjectPath + used, text, extra + 1);
-    return true;
+// The one loop over a tree, for the dialog's walk and the command line's:
+// the adapters list, this counts, shows and handles.
+void WalkFolder(const HandledEntry& start) {
+    OpenTree(start);
+    TreeStep step;
+    while (NextStep(&step)) {
+        const char* path = step.entry.path;
+        switch (step.event) {
+            case TreeEvent::EnterFolder:
+                ScanStatistics.folders += 1;
+                ShowObject(path);
+                break;
+            case TreeEvent::LeaveFolder:
+                ShowObject(path);
+                break;
+            case TreeEvent::File:
+                HandleFile(&step.entry);
+                NoteFileExamined();
+                break;
+            case TreeEvent::PathTooLong:
+                // Said under the folder rather than examined under a
+                // truncated name.
+                AddResultRow(path, PathTooLongText);
+                NotePathTooLong(path);
+                break;
+            case TreeEvent::FolderProblem:
+                NoteUnlistedFolder(path, step.problem, step.error);
+                break;
+        }
+        if (!StillScanning()) StopTree();
+    }
 }
 
-bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
-
-void VisitEntry(const DirEntry& entry, size_t saved) {
-    const size_t length = std::strlen(entry.name);
-    if (length >= ObjectPathSize - saved) {
-        // The whole path would not fit the buffer: say so under the folder
-        // rather than write past it or examine a truncated name.
-        CurrentObjectPath[saved] = '\0';
-        AddResultRow(CurrentObjectPath, PathTooLongText);
-        return;
-    }
-    std::memcpy(CurrentObjectPath + saved, entry.name, length + 1);
-    if (!entry.isDirectory) {
-        HandleFile();
-    } else if (!IsDotEntry(entry.name)) {
-        WalkFolder();
-    }
-}
-
-}  // namespace
-
-void WalkFolder() {
-    ScanStatistics.folders += 1;
-    const size_t length = std::strlen(CurrentObjectPath);
-    const char separator[2] = {PathSeparator, '\0'};
-    const bool hasSeparator = length > 0 && CurrentObjectPath[length - 1] == PathSeparator;
-    // A folder whose path cannot take its separator cannot be listed either.
-    const bool listable = hasSeparator || AppendToObjectPath(separator);
-    const size_t saved = std::strlen(CurrentObjectPath);
-    ShowObject(CurrentObjectPath);
-    if (!StillScanning()) return;
-
-    DirEntry entry;
-    DirSearch* search = listable && AppendToObjectPath("*.*") ? FindFirstEntry(CurrentObjectPath, &entry) : nullptr;
-    if (search != nullptr) {
-        do {
-            VisitEntry(entry, saved);
-        } while (FindNextEntry(search, &entry) && StillScanning());
-        FindCloseSearch(search);
-    }
-    CurrentObjectPath[saved] = '\0';
-    // Passed over in silence for the dialog; a front end that wants to know
-    // is told right after the failed listing, its error code intact.
-    if (search == nullptr && listable && noteUnlistedFolder != nullptr) noteUnlistedFolder(CurrentObjectPath);
-    ShowObject(CurrentObjectPath);
-}
+void WalkFolder() { WalkFolder(EntryForPath(CurrentObjectPath)); }
 
 // keepScanning is set by the front end before the run starts, never here:
 // a stop confirmed while the run was starting must not be undone.
@@ -88,8 +65,8 @@ void ScanAllFixedDrives() {
         if ((drives & (1u << i)) == 0) continue;
         std::memcpy(CurrentObjectPath, "@:\\", 4);
         CurrentObjectPath[0] = static_cast<char>('A' + i);
-        // The stop flag is not looked at here: WalkFolder counts and shows
-        // every remaining drive and returns at once.
+        // The stop flag is not looked at here: a walk after a stop counts
+        // and shows its drive and ends at once.
         if (IsFixedDrive(CurrentObjectPath)) WalkFolder();
     }
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "scan/fs.h"
+
 // Walks SelectedFolder, or every fixed drive when it is empty, then shows
 // the selection again and reports.
 uint32_t ScanWorker(void* parameter);
@@ -12,3 +14,6 @@ void ScanSingleFolder(const char* path);
 void StopScan();
 // Walks the folder named in CurrentObjectPath, recursively.
 void WalkFolder();
+// Walks the folder start names (on POSIX possibly an open descriptor of it,
+// which the walk then owns).
+void WalkFolder(const HandledEntry& start);

@@ -1,4 +1,4 @@
-// POSIX: the per-file operations on a file set by name within an open folder
+// POSIX: the per-file operations on a file handed over by name within an open folder
 // act on that very file or not at all, whatever the path now leads to.
 #ifndef _WIN32
 #include <fcntl.h>
@@ -13,7 +13,6 @@
 #include <fstream>
 #include <string>
 
-#include "adapters/fs_posix.h"
 #include "scan/fs.h"
 
 namespace fs = std::filesystem;
@@ -48,7 +47,7 @@ Identity Of(const fs::path& path) {
     return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
-class HandledEntry : public ::testing::Test {
+class HandledEntryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root = fs::temp_directory_path() / ("velmora-handled-" + std::to_string(getpid()));
@@ -62,20 +61,19 @@ protected:
         ASSERT_GE(folder, 0);
         rowText = (root / "tree" / "a").string();
         const Identity a = Of(root / "tree" / "a");
-        SetHandledEntry(rowText.c_str(), folder, "a", a.device, a.inode);
+        entry = HandledEntry{rowText.c_str(), folder, "a", a.device, a.inode};
     }
     void TearDown() override {
-        ClearHandledEntry();
         if (folder >= 0) close(folder);
         fs::remove_all(root);
     }
     // The name holds another regular file of the tree: nothing acts on it.
     void ExpectStepsRefusedForAnotherFile() {
         errno = 0;
-        EXPECT_EQ(OpenHandledFile(rowText.c_str(), OpenMode::ReadWrite), InvalidFileHandle);
+        EXPECT_EQ(OpenHandledFile(&entry, OpenMode::ReadWrite), InvalidFileHandle);
         EXPECT_EQ(errno, ESTALE);
-        EXPECT_FALSE(ClearAttributes(rowText.c_str()));
-        EXPECT_FALSE(DeletePath(rowText.c_str()));
+        EXPECT_FALSE(ClearAttributes(entry));
+        EXPECT_FALSE(DeleteHandledFile(entry));
         EXPECT_TRUE(fs::exists(root / "tree" / "a"));
     }
     void ExpectOutsideUntouched() {
@@ -88,10 +86,11 @@ protected:
     fs::path root;
     int folder = -1;
     std::string rowText;
+    HandledEntry entry;
 };
 
-TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
-    FileHandle file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
+TEST_F(HandledEntryTest, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
+    FileHandle file = OpenHandledFile(&entry, OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "A");
     FileClose(file);
@@ -99,10 +98,10 @@ TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
     // The name now a link to a file outside the tree.
     fs::rename(root / "tree" / "a", root / "tree" / "a.saved");
     fs::create_symlink(root / "outside" / "a", root / "tree" / "a");
-    EXPECT_EQ(OpenHandledFile(rowText.c_str(), OpenMode::Read), InvalidFileHandle);
-    EXPECT_EQ(OpenHandledFile(rowText.c_str(), OpenMode::ReadWrite), InvalidFileHandle);
-    EXPECT_FALSE(ClearAttributes(rowText.c_str()));
-    EXPECT_FALSE(DeletePath(rowText.c_str()));
+    EXPECT_EQ(OpenHandledFile(&entry, OpenMode::Read), InvalidFileHandle);
+    EXPECT_EQ(OpenHandledFile(&entry, OpenMode::ReadWrite), InvalidFileHandle);
+    EXPECT_FALSE(ClearAttributes(entry));
+    EXPECT_FALSE(DeleteHandledFile(entry));
     EXPECT_TRUE(fs::is_symlink(root / "tree" / "a"));
     ExpectOutsideUntouched();
 
@@ -114,33 +113,33 @@ TEST_F(HandledEntry, NameSwappedForALinkOrAnotherFileIsLeftAlone) {
     // The examined file back under its name: every operation goes through.
     fs::rename(root / "tree" / "a", root / "tree" / "b");
     fs::rename(root / "tree" / "a.saved", root / "tree" / "a");
-    EXPECT_TRUE(ClearAttributes(rowText.c_str()));
+    EXPECT_TRUE(ClearAttributes(entry));
     EXPECT_EQ(Mode(root / "tree" / "a") & 0600u, 0600u);
-    file = OpenHandledFile(rowText.c_str(), OpenMode::ReadWrite);
+    file = OpenHandledFile(&entry, OpenMode::ReadWrite);
     ASSERT_NE(file, InvalidFileHandle);
     FileClose(file);
-    EXPECT_TRUE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(DeleteHandledFile(entry));
     EXPECT_FALSE(fs::exists(root / "tree" / "a"));
     EXPECT_TRUE(fs::exists(root / "tree" / "b"));
     ExpectOutsideUntouched();
 }
 
-TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
+TEST_F(HandledEntryTest, FolderSwappedForALinkStillMeansTheOpenFolder) {
     // The row's path now leads outside; the operations stay in the folder
     // that was opened.
     fs::rename(root / "tree", root / "tree.real");
     fs::create_directory_symlink(root / "outside", root / "tree");
-    EXPECT_TRUE(ClearAttributes(rowText.c_str()));
-    FileHandle file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
+    EXPECT_TRUE(ClearAttributes(entry));
+    FileHandle file = OpenHandledFile(&entry, OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "A");
     FileClose(file);
-    EXPECT_TRUE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(DeleteHandledFile(entry));
     EXPECT_FALSE(fs::exists(root / "tree.real" / "a"));
     ExpectOutsideUntouched();
-    // Another path text is not the file in hand: it is resolved as given.
-    const std::string other = rowText;
-    file = OpenHandledFile(other.c_str(), OpenMode::Read);
+    // An entry reached by path is resolved as given.
+    HandledEntry byPath = EntryForPath(rowText.c_str());
+    file = OpenHandledFile(&byPath, OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "O");
     FileClose(file);
@@ -150,9 +149,9 @@ TEST_F(HandledEntry, FolderSwappedForALinkStillMeansTheOpenFolder) {
 // status; a finding pins the identity of what that open read, and every
 // later step must meet that file. A name swapped for a FIFO is read without
 // blocking, gives nothing and cannot be pinned.
-TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
-    SetHandledEntry(rowText.c_str(), folder, "a", 0, 0);
-    FileHandle file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
+TEST_F(HandledEntryTest, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
+    entry = HandledEntry{rowText.c_str(), folder, "a", 0, 0};
+    FileHandle file = OpenHandledFile(&entry, OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "A");
     uint32_t size = 7;
@@ -163,35 +162,35 @@ TEST_F(HandledEntry, IdentityTakenFromTheExaminedFileOnlyAfterAFinding) {
     // examined file, not what the name holds now.
     fs::rename(root / "tree" / "a", root / "tree" / "a.saved");
     fs::rename(root / "tree" / "b", root / "tree" / "a");
-    EXPECT_TRUE(PinExaminedFile(rowText.c_str(), file));
+    EXPECT_TRUE(PinExaminedFile(&entry, file));
     FileClose(file);
     ExpectStepsRefusedForAnotherFile();
     // The examined file back: the steps go through, and pinning again is a
     // no-op that keeps the identity.
     fs::rename(root / "tree" / "a", root / "tree" / "b");
     fs::rename(root / "tree" / "a.saved", root / "tree" / "a");
-    file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
+    file = OpenHandledFile(&entry, OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_TRUE(FileSizeAtOpen(file, &size));  // identity known: checked with a status call
-    EXPECT_TRUE(PinExaminedFile(rowText.c_str(), file));
+    EXPECT_TRUE(PinExaminedFile(&entry, file));
     FileClose(file);
-    EXPECT_TRUE(DeletePath(rowText.c_str()));
+    EXPECT_TRUE(DeleteHandledFile(entry));
     EXPECT_TRUE(fs::exists(root / "tree" / "b"));
 
     // A FIFO under a name listed as a regular file.
     ASSERT_EQ(mkfifo((root / "tree" / "a").c_str(), 0644), 0);
-    SetHandledEntry(rowText.c_str(), folder, "a", 0, 0);
-    file = OpenHandledFile(rowText.c_str(), OpenMode::Read);
+    entry = HandledEntry{rowText.c_str(), folder, "a", 0, 0};
+    file = OpenHandledFile(&entry, OpenMode::Read);
     ASSERT_NE(file, InvalidFileHandle);
     EXPECT_EQ(Read(file), "");
     errno = 0;
-    EXPECT_FALSE(PinExaminedFile(rowText.c_str(), file));
+    EXPECT_FALSE(PinExaminedFile(&entry, file));
     EXPECT_EQ(errno, ESTALE);
     FileClose(file);
-    EXPECT_FALSE(DeletePath(rowText.c_str()));
-    // Another path text is not the file in hand: nothing to pin.
-    const std::string other = rowText;
-    EXPECT_TRUE(PinExaminedFile(other.c_str(), InvalidFileHandle));
+    EXPECT_FALSE(DeleteHandledFile(entry));
+    // An entry reached by path has nothing to pin.
+    HandledEntry byPath = EntryForPath(rowText.c_str());
+    EXPECT_TRUE(PinExaminedFile(&byPath, InvalidFileHandle));
     ExpectOutsideUntouched();
 }
 

@@ -8,6 +8,8 @@ namespace recorder {
 std::vector<Row> rows;
 std::vector<std::string> shownObjects;
 int reports = 0;
+std::vector<std::string> notes;
+int filesExamined = 0;
 std::function<void(const Row&)> onRow;
 std::function<void(const std::string&)> onShow;
 
@@ -15,6 +17,8 @@ void Reset() {
     rows.clear();
     shownObjects.clear();
     reports = 0;
+    notes.clear();
+    filesExamined = 0;
     onRow = nullptr;
     onShow = nullptr;
 }
@@ -41,3 +45,17 @@ void ReportResults() {
     recorder::reports += 1;
     WriteReportRows();
 }
+
+void NoteUnopenedFile(const char* path) { recorder::notes.push_back(std::string("unopened ") + path); }
+
+void NoteUnlistedFolder(const char* path, FolderProblem problem, int) {
+    const char* kind = problem == FolderProblem::Unlisted   ? "unlisted "
+                       : problem == FolderProblem::Unopened ? "unopened-folder "
+                       : problem == FolderProblem::Replaced ? "replaced "
+                                                            : "moved ";
+    recorder::notes.push_back(kind + std::string(path));
+}
+
+void NotePathTooLong(const char* path) { recorder::notes.push_back(std::string("too-long ") + path); }
+
+void NoteFileExamined() { recorder::filesExamined += 1; }

@@ -16,6 +16,11 @@ struct Row {
 extern std::vector<Row> rows;
 extern std::vector<std::string> shownObjects;
 extern int reports;
+// The notes for front ends that tell what could not be examined, each as
+// "kind path": "unopened", "unlisted", "unopened-folder", "replaced",
+// "moved", "too-long".
+extern std::vector<std::string> notes;
+extern int filesExamined;
 // Called after every recorded row, so that tests can act in the middle of
 // a run (for example, ask it to stop).
 extern std::function<void(const Row&)> onRow;

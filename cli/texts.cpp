@@ -1,0 +1,43 @@
+#include "cli/texts.h"
+
+const char UsageText[] =
+    "Usage: velmora-scan [--detect-only] [--quiet] PATH...\n"
+    "Examine every file under each PATH (a file is examined alone) for\n"
+    "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
+    "infected hosts are repaired in place, worm copies are deleted.\n"
+    "Prints one line per finding or action (path, tab, status), then the report.\n"
+    "In the path, backslash, tab, newline, carriage return and other control\n"
+    "bytes are written as \\\\, \\t, \\n, \\r and \\xHH, so every line has one tab.\n"
+    "On a terminal, standard error shows the progress of the scan.\n"
+    "Exit status: the sum of\n"
+    "  1  something was found\n"
+    "  2  an error: a usage error, a starting path that cannot be read, a folder\n"
+    "     that could not be listed, a file that could not be opened, output that\n"
+    "     could not be written, or a scan stopped before its end; each error is\n"
+    "     named on standard error\n"
+    "  4  something found was not disinfected (\"incapaz de desinfectar\", or only\n"
+    "     scheduled for a restart); never with --detect-only\n"
+    "0 means everything was examined and nothing was found.\n"
+    "  --detect-only  examine and report only; change no file\n"
+    "  --quiet        no progress display\n"
+    "  --help         show this text\n"
+    "  --version      show the version\n";
+const char ProgramPrefix[] = "velmora-scan: ";
+const char UnknownOptionText[] = "unknown option ";
+const char NoPathText[] = "no path given; try --help";
+const char InterruptedText[] = "the scan was interrupted; the report covers only what was examined";
+const char OutputFailedText[] = "cannot write the results (%s); the scan stops after the file in hand";
+const char ProgressCountsFormat[] = "%d ficheros, %d carpetas, %d hallazgos, %llu/s ";
+
+const char CannotReadText[] = "cannot read";
+const char SymbolicLinkText[] = "is a symbolic link; give its target";
+const char NotFileOrFolderText[] = "is neither a folder nor a regular file";
+const char StartTooLongText[] = "path too long";
+
+const char UnopenedFileText[] = "cannot open the file";
+const char ReplacedFileText[] = "cannot open the file: it was replaced during the scan";
+const char UnlistedFolderText[] = "cannot list the folder";
+const char UnopenedFolderText[] = "cannot open the folder";
+const char ReplacedFolderText[] = "cannot list the folder: it was replaced during the scan";
+const char MovedFolderText[] = "the folder was moved during the scan; the rest of it is not examined";
+const char EntryTooLongText[] = "an entry's path is too long; it is not examined";

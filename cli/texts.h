@@ -1,0 +1,25 @@
+// Every text the command-line scanner writes besides the scan's own rows.
+#pragma once
+
+extern const char UsageText[];
+extern const char ProgramPrefix[];  // starts every line on standard error
+extern const char UnknownOptionText[];
+extern const char NoPathText[];
+extern const char InterruptedText[];
+extern const char OutputFailedText[];  // printf format: the system's reason
+extern const char ProgressCountsFormat[];  // files, folders, findings, files per second
+
+// Why a starting path is refused.
+extern const char CannotReadText[];
+extern const char SymbolicLinkText[];
+extern const char NotFileOrFolderText[];
+extern const char StartTooLongText[];
+
+// What could not be examined during the scan.
+extern const char UnopenedFileText[];
+extern const char ReplacedFileText[];
+extern const char UnlistedFolderText[];
+extern const char UnopenedFolderText[];
+extern const char ReplacedFolderText[];
+extern const char MovedFolderText[];
+extern const char EntryTooLongText[];
