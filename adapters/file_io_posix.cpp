@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <new>
 
 #include "adapters/fault_seam.h"
@@ -180,13 +179,13 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     return done;
 }
 
-void FileSeek(FileHandle file, int32_t distance, int origin) {
+void FileSeek(FileHandle file, int32_t distance, SeekOrigin origin) {
     if (file == InvalidFileHandle) return;
     int64_t base = 0;
     switch (origin) {
-        case 0: base = 0; break;
-        case 1: base = file->position; break;
-        case 2: {
+        case SeekOrigin::Begin: base = 0; break;
+        case SeekOrigin::Current: base = file->position; break;
+        case SeekOrigin::End: {
             struct stat info {};
             if (fstat(file->fd, &info) != 0) {
                 file->seekFailed = true;
@@ -200,20 +199,23 @@ void FileSeek(FileHandle file, int32_t distance, int origin) {
     // Positions are signed 32-bit; one that cannot be expressed is a failure
     // and, as with a failed system seek, leaves the position where it was.
     const int64_t position = base + distance;
-    file->seekFailed = position < 0 || position > static_cast<int64_t>(INT32_MAX);
+    file->seekFailed = position < 0 || position > static_cast<int64_t>(LargestFilePosition);
     if (!file->seekFailed) file->position = position;
 }
 
 bool FileGetSize(FileHandle file, uint32_t* size) {
     if (file == InvalidFileHandle) return false;
     struct stat info {};
-    if (fstat(file->fd, &info) != 0 || info.st_size < 0 || info.st_size > static_cast<off_t>(INT32_MAX)) return false;
+    if (fstat(file->fd, &info) != 0 || info.st_size < 0 || info.st_size > static_cast<off_t>(LargestFilePosition)) {
+        return false;
+    }
     *size = static_cast<uint32_t>(info.st_size);
     return true;
 }
 
 bool FileSizeAtOpen(FileHandle file, uint32_t* size) {
-    if (file == InvalidFileHandle || file->sizeAtOpen < 0 || file->sizeAtOpen > static_cast<int64_t>(INT32_MAX)) {
+    if (file == InvalidFileHandle || file->sizeAtOpen < 0 ||
+        file->sizeAtOpen > static_cast<int64_t>(LargestFilePosition)) {
         return false;
     }
     *size = static_cast<uint32_t>(file->sizeAtOpen);

@@ -23,9 +23,9 @@ namespace {
 
 bool PlacePointer(FileObject* file) {
     if (file->position == file->systemPosition) return true;
-    // Transfers may have carried the position past 2 GiB - 1, which the
-    // scanner does not address.
-    if (file->position > 0x7FFFFFFF) return false;
+    // Transfers may have carried the position past the largest one, which
+    // the scanner does not address.
+    if (file->position > LargestFilePosition) return false;
     const DWORD moved = SetFilePointer(file->handle, static_cast<LONG>(file->position), nullptr, FILE_BEGIN);
     if (moved == INVALID_SET_FILE_POINTER) return false;
     file->systemPosition = file->position;
@@ -76,21 +76,22 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     return done;
 }
 
-void FileSeek(FileHandle file, int32_t distance, int origin) {
+void FileSeek(FileHandle file, int32_t distance, SeekOrigin origin) {
     if (file == InvalidFileHandle) return;
-    if (origin == 0 || origin == 1) {
+    if (origin == SeekOrigin::Begin || origin == SeekOrigin::Current) {
         // Positions are signed 32-bit; one that cannot be expressed fails
         // and leaves the position where it was, as a refused system seek does.
-        const int64_t position = (origin == 0 ? 0 : file->position) + distance;
-        file->seekFailed = position < 0 || position > 0x7FFFFFFF;
+        const int64_t position = (origin == SeekOrigin::Begin ? 0 : file->position) + distance;
+        file->seekFailed = position < 0 || position > LargestFilePosition;
         if (!file->seekFailed) file->position = position;
         return;
     }
     // From the end, or an origin the system itself must judge.
+    static_assert(static_cast<DWORD>(SeekOrigin::End) == FILE_END, "origins are the move methods");
     const DWORD position = SetFilePointer(file->handle, distance, nullptr, static_cast<DWORD>(origin));
     // Without a high part, INVALID_SET_FILE_POINTER is the failure value;
-    // positions past 2 GiB - 1 are not addressed by the scanner either.
-    file->seekFailed = position == INVALID_SET_FILE_POINTER || position > 0x7FFFFFFFu;
+    // positions past the largest one are not addressed by the scanner either.
+    file->seekFailed = position == INVALID_SET_FILE_POINTER || position > LargestFilePosition;
     if (position != INVALID_SET_FILE_POINTER) file->systemPosition = position;
     if (!file->seekFailed) file->position = position;
 }
@@ -100,7 +101,7 @@ bool FileGetSize(FileHandle file, uint32_t* size) {
     DWORD high = 0;
     const DWORD low = GetFileSize(file->handle, &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-    if (high != 0 || low > 0x7FFFFFFFu) return false;
+    if (high != 0 || low > LargestFilePosition) return false;
     *size = low;
     return true;
 }

@@ -13,14 +13,9 @@ enum Verdict : int {
     VerdictWarning = 5,
 };
 
-struct FileView;
-
-// The record of one file check. While DetectThreat runs, view is the one
-// view of the file that every check reads through; a check called on its
-// own opens a view of its own over file.
+// The record of one file check: the file, and the threat a check named.
 struct FileCheckContext {
     const char* path = nullptr;
     ThreatName threatName = nullptr;
     FileHandle file = InvalidFileHandle;
-    FileView* view = nullptr;
 };

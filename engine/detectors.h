@@ -4,12 +4,17 @@
 #include <cstdint>
 
 #include "engine/check_context.h"
+#include "engine/file_view.h"
 
-// Signature table first, then Elkern.C, then Elkern.A/B. Returns 0, 1 or 5.
-int DetectThreat(FileCheckContext* context);
-int DetectElkernAB(FileCheckContext* context);
-int DetectElkernC(FileCheckContext* context);
+// Signature table first, then Elkern.C, then Elkern.A/B, all over one view
+// of the context's file. Returns Clean, Infected or Warning.
+Verdict DetectThreat(FileCheckContext* context);
 
 // DetectThreat over bytes in memory, through the same view as a file; the
 // context's file is not used.
-int DetectThreatInMemory(FileCheckContext* context, const uint8_t* data, size_t size);
+Verdict DetectThreatInMemory(FileCheckContext* context, const uint8_t* data, size_t size);
+
+// The Elkern detectors over a view of the file. A finding names its threat
+// in *found; a clean file leaves it alone.
+Verdict DetectElkernAB(FileView* view, ThreatName* found);
+Verdict DetectElkernC(FileView* view, ThreatName* found);

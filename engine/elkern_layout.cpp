@@ -4,17 +4,20 @@
 #include "engine/crc32.h"
 
 bool HasElkernABEntry(const uint8_t* entryBytes) {
-    return entryBytes[0] == BlockMarker0 && entryBytes[1] == BlockMarker1 && entryBytes[2] == OpcodeCall;
+    return entryBytes[0] == BlockMarker0 && entryBytes[1] == BlockMarker1 &&
+           entryBytes[BlockMarkerLength] == OpcodeCall;
 }
 
-uint32_t ElkernABBodyStart(uint32_t entry, const uint8_t* entryBytes) { return entry + 5u + LoadLe32(entryBytes + 3); }
+uint32_t ElkernABBodyStart(uint32_t entry, const uint8_t* entryBytes) {
+    return entry + BranchLength + LoadLe32(entryBytes + BlockMarkerLength + 1);
+}
 
 bool HasElkernABBodyMarks(const uint8_t* body) {
     return body[0] == AbBodyByte0 && body[2] == AbBodyByte2 && body[3] == AbBodyByte3;
 }
 
 uint32_t ElkernCBodyStart(uint32_t entry, const uint8_t* entryBytes) {
-    return entryBytes[0] == OpcodeJump ? entry + 5u + LoadLe32(entryBytes + 1) : entry;
+    return entryBytes[0] == OpcodeJump ? entry + BranchLength + LoadLe32(entryBytes + 1) : entry;
 }
 
 void DecodeElkernAB(uint8_t* body, uint32_t count) {
@@ -31,8 +34,8 @@ void DecodeElkernAB(uint8_t* body, uint32_t count) {
 
 ThreatName ElkernABVariant(const uint8_t* body) {
     const uint32_t crc = Crc32Raw(body + AbEncodedOffset, AbCheckedLength);
-    if (crc == ElkernACrc) return ElkernThreatNames[0];
-    if (crc == ElkernBCrc) return ElkernThreatNames[1];
+    if (crc == ElkernACrc) return ElkernThreatA;
+    if (crc == ElkernBCrc) return ElkernThreatB;
     return nullptr;
 }
 

@@ -1,20 +1,6 @@
 #include "engine/exe_headers.h"
 
-#include <cstring>
-
-#include "engine/file_view.h"
-
-namespace {
-
-bool CopyOut(const ByteBlock& from, ByteBlock* to) {
-    to->data = static_cast<uint8_t*>(BlockAlloc(from.size));
-    if (to->data == nullptr) return false;
-    to->size = from.size;
-    std::memcpy(to->data, from.data, from.size);
-    return true;
-}
-
-}  // namespace
+#include "engine/file_io.h"
 
 void ReleaseBlock(ByteBlock* block) {
     BlockFree(block->data);
@@ -25,28 +11,6 @@ void ReleaseBlock(ByteBlock* block) {
 void ReleaseHeaders(ByteBlock* dosHeader, ByteBlock* peHeaders) {
     ReleaseBlock(dosHeader);
     ReleaseBlock(peHeaders);
-}
-
-// The classification is the file view's; the callers of this entry point
-// own copies of the headers it found.
-uint32_t ClassifyExecutable(FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders) {
-    *dosHeader = ByteBlock{};
-    *peHeaders = ByteBlock{};
-    FileView view;
-    OpenFileView(&view, file);
-    const uint32_t kind = view.kind;
-    if (view.dosHeader.data == nullptr) return kind;
-    if (!CopyOut(view.dosHeader, dosHeader)) return KindUndetermined;
-    if (view.peHeaders.data == nullptr) return kind;
-    if (!CopyOut(view.peHeaders, peHeaders)) return KindDos;
-    return kind;
-}
-
-bool ReadExecutableHeaders(uint32_t mask, FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders) {
-    const uint32_t kind = ClassifyExecutable(file, dosHeader, peHeaders);
-    if (kind & mask) return true;
-    ReleaseHeaders(dosHeader, peHeaders);
-    return false;
 }
 
 int MapAddressToFile(const ByteBlock& peHeaders, uint32_t address, uint32_t* section,

@@ -1,11 +1,12 @@
-// Classification of a scanned file by its DOS, NE, LE or PE header, and the
-// mapping of PE relative virtual addresses to file offsets.
+// The layout of DOS, NE, LE and PE headers held in memory, and the mapping
+// of PE relative virtual addresses to file offsets. Reading the headers of a
+// file and classifying it is the file view's (engine/file_view.h), which
+// builds on this.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/bytes.h"
-#include "engine/file_io.h"
 
 // One flag per file, so that callers can test it against a mask.
 enum ExecutableKind : uint32_t {
@@ -20,10 +21,15 @@ enum ExecutableKind : uint32_t {
 
 constexpr uint32_t DosHeaderSize = 64;
 constexpr uint32_t DosLfanewOffset = 60;
+// Offsets of the PE headers count from e_lfanew, where the signature is.
+constexpr uint32_t PeSignatureSize = 4;
+constexpr uint32_t PeFileHeaderSize = 20;
+constexpr uint32_t PeOptionalHeaderOffset = PeSignatureSize + PeFileHeaderSize;
 constexpr uint32_t PeFixedHeaderSize = 248;  // signature, file header, 32-bit optional header
 constexpr uint32_t PeSectionEntrySize = 40;
 constexpr uint32_t PeNumberOfSectionsOffset = 6;
 constexpr uint32_t PeSizeOfOptionalHeaderOffset = 20;
+constexpr uint32_t PeCharacteristicsOffset = 22;
 constexpr uint32_t PeEntryPointOffset = 40;
 constexpr uint32_t SectionVirtualSize = 8;
 constexpr uint32_t SectionVirtualAddress = 12;
@@ -41,15 +47,6 @@ inline ByteView View(const ByteBlock& block) { return ByteView{block.data, block
 // Releases the block (if any) and leaves it empty.
 void ReleaseBlock(ByteBlock* block);
 void ReleaseHeaders(ByteBlock* dosHeader, ByteBlock* peHeaders);
-
-// Both outputs are emptied on entry; on return they hold exactly the
-// buffers that the kind hands over: dosHeader for 2, 4 and 8, peHeaders
-// (248 + 40 * NumberOfSections bytes from e_lfanew) for 4 and 8.
-uint32_t ClassifyExecutable(FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders);
-
-// True when the kind shares a flag with mask; the caller then owns the
-// buffers. Otherwise the buffers are released here.
-bool ReadExecutableHeaders(uint32_t mask, FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders);
 
 // 0 when the address lies in a section (bounded by VirtualSize), 1 when it
 // does not; on 1 the outputs are untouched. A file offset of 0 means the

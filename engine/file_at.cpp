@@ -3,8 +3,8 @@
 namespace {
 
 bool SeekTo(FileHandle file, int64_t position) {
-    if (position < 0 || position > INT32_MAX) return false;
-    FileSeek(file, static_cast<int32_t>(position), 0);
+    if (position < 0 || position > LargestFilePosition) return false;
+    FileSeek(file, static_cast<int32_t>(position), SeekOrigin::Begin);
     return true;
 }
 

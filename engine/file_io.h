@@ -25,15 +25,23 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count);
 // where the bytes they got do not suffice.
 uint32_t FileReadOnce(FileHandle file, void* buffer, uint32_t count);
 
-// Origins 0, 1, 2 are begin, current, end. A seek that fails (a negative
-// result, an unknown origin) poisons the handle: the next FileRead gets
-// nothing and the next FileWrite writes nothing, until a seek succeeds.
-// Otherwise a hostile negative offset would make the following transfer act
-// at whatever position the previous one left behind.
-void FileSeek(FileHandle file, int32_t distance, int origin);
+// The largest file position (2 GiB - 1): positions are signed 32-bit, and
+// neither a seek, a read nor a size goes beyond it.
+constexpr uint32_t LargestFilePosition = 0x7FFFFFFFu;
 
-// Size of the open file; false when it cannot be told or exceeds 2 GiB - 1,
-// the largest position the primitives address.
+// The values are those of the Win32 move methods (FILE_BEGIN, FILE_CURRENT,
+// FILE_END), to which the origin is handed as it is.
+enum class SeekOrigin : int { Begin = 0, Current = 1, End = 2 };
+
+// A seek that fails (a negative result, an unknown origin) poisons the
+// handle: the next FileRead gets nothing and the next FileWrite writes
+// nothing, until a seek succeeds. Otherwise a hostile negative offset would
+// make the following transfer act at whatever position the previous one
+// left behind.
+void FileSeek(FileHandle file, int32_t distance, SeekOrigin origin);
+
+// Size of the open file; false when it cannot be told or exceeds
+// LargestFilePosition.
 bool FileGetSize(FileHandle file, uint32_t* size);
 
 // The size the file had when it was opened, for readers that want to know

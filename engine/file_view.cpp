@@ -6,16 +6,12 @@
 
 namespace {
 
-constexpr uint32_t FileHeaderSize = 20;
-constexpr uint32_t FileHeaderSectionsOffset = 2;
-constexpr uint32_t FileHeaderCharacteristicsOffset = 18;
 constexpr uint16_t ImageFileDll = 0x2000;
 constexpr uint16_t MagicMz = 0x5A4D;  // bytes M, Z
 constexpr uint16_t MagicZm = 0x4D5A;  // bytes Z, M
 constexpr uint32_t SignaturePe = 0x00004550;
 constexpr uint32_t SignatureNe = 0x0000454E;
 constexpr uint32_t SignatureLe = 0x0000454C;
-constexpr int64_t LargestPosition = 0x7FFFFFFF;
 
 // [position, position + count) inside [start, start + length)? No wrap: all
 // values are below 2^32 and summed in 64 bits.
@@ -32,7 +28,7 @@ uint32_t SourceRead(const FileView& view, int64_t position, uint8_t* buffer, uin
         std::memcpy(buffer, view.memory + position, n);
         return n;
     }
-    FileSeek(view.file, static_cast<int32_t>(position), 0);
+    FileSeek(view.file, static_cast<int32_t>(position), SeekOrigin::Begin);
     return FileRead(view.file, buffer, count);
 }
 
@@ -57,11 +53,11 @@ uint32_t Classify(FileView* view) {
     DosLfanew(view->dosHeader, &lfanew);
     // The signature and the file header in one read; a short one still
     // tells the signature.
-    uint8_t fixed[4 + FileHeaderSize] = {};
+    uint8_t fixed[PeOptionalHeaderOffset] = {};
     const uint32_t fixedLength = ViewReadAt(view, lfanew, fixed, sizeof fixed);
-    if (fixedLength < 4) return KindDos;
+    if (fixedLength < PeSignatureSize) return KindDos;
     uint32_t signature = 0;
-    ReadLe32(ByteView{fixed, 4}, 0, &signature);
+    ReadLe32(ByteView{fixed, PeSignatureSize}, 0, &signature);
     if (signature == SignatureLe || signature == SignatureNe) {
         view->dosHeader = ByteBlock{};
         return signature == SignatureLe ? KindLe : KindNe;
@@ -69,11 +65,11 @@ uint32_t Classify(FileView* view) {
     if (signature != SignaturePe) return KindDos;
 
     if (fixedLength < sizeof fixed) return KindDos;
-    const ByteView fileHeader{fixed + 4, FileHeaderSize};
+    const ByteView fixedHeaders{fixed, sizeof fixed};
     uint16_t sections = 0;
     uint16_t characteristics = 0;
-    ReadLe16(fileHeader, FileHeaderSectionsOffset, &sections);
-    ReadLe16(fileHeader, FileHeaderCharacteristicsOffset, &characteristics);
+    ReadLe16(fixedHeaders, PeNumberOfSectionsOffset, &sections);
+    ReadLe16(fixedHeaders, PeCharacteristicsOffset, &characteristics);
 
     // At most 248 + 40 * 65535 bytes: the count is capped by its 16-bit
     // width before it is multiplied.
@@ -110,7 +106,7 @@ void ReadHead(FileView* view) {
         // shorter than the head without a second call to see the end. Bytes
         // past a head that came short are read from the file when asked; the
         // DOS header alone is completed here, since it decides the kind.
-        FileSeek(view->file, 0, 0);
+        FileSeek(view->file, 0, SeekOrigin::Begin);
         got = FileReadOnce(view->file, view->head, want);
         if (got > 0 && got < DosHeaderSize) got += FileRead(view->file, view->head + got, want - got);
     }
@@ -133,8 +129,7 @@ void OpenFileView(FileView* view, FileHandle file) {
 void OpenMemoryView(FileView* view, const uint8_t* data, size_t size) {
     view->memory = data;
     // Positions are signed 32-bit: bytes beyond them are not addressed.
-    view->size = size > static_cast<size_t>(LargestPosition) ? static_cast<uint32_t>(LargestPosition)
-                                                             : static_cast<uint32_t>(size);
+    view->size = size > LargestFilePosition ? LargestFilePosition : static_cast<uint32_t>(size);
     view->sizeKnown = true;
     ReadHead(view);
 }
@@ -142,7 +137,7 @@ void OpenMemoryView(FileView* view, const uint8_t* data, size_t size) {
 namespace {
 
 uint32_t ViewCopyAt(FileView* view, int64_t position, uint8_t* bytes, uint32_t count) {
-    if (position < 0 || position > LargestPosition) return 0;
+    if (position < 0 || position > LargestFilePosition) return 0;
     if (view->sizeKnown) {
         // Nothing is read at or past the end of the file.
         if (position >= view->size) return 0;
@@ -178,7 +173,7 @@ bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32
     }
     // Positions are signed 32-bit: a region that starts or ends beyond them
     // cannot be read whole.
-    if (length > 0x7FFFFFFFu || offset > 0x7FFFFFFFu - length) return false;
+    if (length > LargestFilePosition || offset > LargestFilePosition - length) return false;
     for (const RegionSum& sum : view->sums) {
         if (sum.valid && sum.offset == offset && sum.length == length) {
             if (sum.whole) *checksum = sum.crc;
@@ -212,4 +207,37 @@ bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32
     slot = RegionSum{offset, length, crc, true, whole};
     if (whole) *checksum = crc;
     return whole;
+}
+
+namespace {
+
+bool CopyOut(const ByteBlock& from, ByteBlock* to) {
+    to->data = static_cast<uint8_t*>(BlockAlloc(from.size));
+    if (to->data == nullptr) return false;
+    to->size = from.size;
+    std::memcpy(to->data, from.data, from.size);
+    return true;
+}
+
+}  // namespace
+
+// The callers of this entry point own copies of the headers the view found.
+uint32_t ClassifyExecutable(FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders) {
+    *dosHeader = ByteBlock{};
+    *peHeaders = ByteBlock{};
+    FileView view;
+    OpenFileView(&view, file);
+    const uint32_t kind = view.kind;
+    if (view.dosHeader.data == nullptr) return kind;
+    if (!CopyOut(view.dosHeader, dosHeader)) return KindUndetermined;
+    if (view.peHeaders.data == nullptr) return kind;
+    if (!CopyOut(view.peHeaders, peHeaders)) return KindDos;
+    return kind;
+}
+
+bool ReadExecutableHeaders(uint32_t mask, FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders) {
+    const uint32_t kind = ClassifyExecutable(file, dosHeader, peHeaders);
+    if (kind & mask) return true;
+    ReleaseHeaders(dosHeader, peHeaders);
+    return false;
 }

@@ -59,6 +59,16 @@ void OpenFileView(FileView* view, FileHandle file);
 // The same over bytes in memory, which must outlive the view.
 void OpenMemoryView(FileView* view, const uint8_t* data, size_t size);
 
+// The classification of a view of file opened here, for callers that keep
+// the headers beyond the view. Both outputs are emptied on entry; on return they hold exactly
+// the buffers that the kind hands over: dosHeader for 2, 4 and 8, peHeaders
+// (248 + 40 * NumberOfSections bytes from e_lfanew) for 4 and 8.
+uint32_t ClassifyExecutable(FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders);
+
+// True when the kind shares a flag with mask; the caller then owns the
+// buffers. Otherwise the buffers are released here.
+bool ReadExecutableHeaders(uint32_t mask, FileHandle file, ByteBlock* dosHeader, ByteBlock* peHeaders);
+
 // ReadAt through the view: the buffer is cleared first, positions outside
 // the signed 32-bit range and at or past the end give 0, and bytes the view
 // holds are copied rather than read again.

@@ -1,8 +1,6 @@
 #include "engine/signatures.h"
 
 #include "engine/exe_headers.h"
-#include "engine/file_view.h"
-#include "engine/view_scope.h"
 
 namespace {
 
@@ -25,8 +23,9 @@ bool RowBase(const SignatureRecord& row, uint32_t kind, const ByteBlock& peHeade
     uint16_t optionalSize = 0;
     if (!ReadLe16(view, PeSizeOfOptionalHeaderOffset, &optionalSize)) return false;
     const uint32_t index = row.anchor >> 16;
-    // 24 + 65535 + 40 * 65535 + 20 stays far below 2^32: no wrap.
-    const uint32_t entry = 24u + optionalSize + PeSectionEntrySize * index;
+    // The optional header's offset + 65535 + 40 * 65535 + 20 stays far below
+    // 2^32: no wrap.
+    const uint32_t entry = PeOptionalHeaderOffset + optionalSize + PeSectionEntrySize * index;
     if (!FieldFits(view, entry, PeSectionEntrySize)) return false;
     return ReadLe32(view, entry + SectionPointerToRawData, base);
 }
@@ -48,16 +47,7 @@ const SignatureRecord SignatureTable[SignatureRowCount] = {
     {KindPeImage, 0, WormRegionOffset, WormRegionLength, 0xA3389807u, 0, 0, 0, &ThreatNameTable[6]},
 };
 
-// Every row that asks for the same region gets its checksum from the view,
-// which reads and checksums it once per file.
-bool RegionChecksum(FileCheckContext* context, uint32_t offset, uint32_t length, uint32_t* checksum) {
-    ViewScope scope(context);
-    return ViewRegionChecksum(scope.view, offset, length, checksum);
-}
-
-int MatchSignatureTable(FileCheckContext* context, const SignatureRecord* table, int rows) {
-    ViewScope scope(context);
-    FileView* view = scope.view;
+int MatchSignatureTable(FileView* view, const SignatureRecord* table, int rows, ThreatName* found) {
     const uint32_t kind = view->kind;
 
     int match = -1;
@@ -69,12 +59,12 @@ int MatchSignatureTable(FileCheckContext* context, const SignatureRecord* table,
         // beyond the signed range simply fails to read.
         if (!RegionMatches(view, base + row.firstOffset, row.firstLength, row.firstCrc)) continue;
         if (!RegionMatches(view, base + row.secondOffset, row.secondLength, row.secondCrc)) continue;
-        context->threatName = row.threat;
+        *found = row.threat;
         match = i + 1;
     }
     return match;
 }
 
-bool MatchSignatures(FileCheckContext* context) {
-    return MatchSignatureTable(context, SignatureTable, SignatureRowCount) != -1;
+bool MatchSignatures(FileView* view, ThreatName* found) {
+    return MatchSignatureTable(view, SignatureTable, SignatureRowCount, found) != -1;
 }

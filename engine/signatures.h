@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "engine/check_context.h"
+#include "engine/file_view.h"
+#include "engine/threats.h"
 
 struct SignatureRecord {
     uint32_t kindMask;
@@ -19,9 +20,10 @@ struct SignatureRecord {
 constexpr int SignatureRowCount = 7;
 extern const SignatureRecord SignatureTable[SignatureRowCount];
 
-bool RegionChecksum(FileCheckContext* context, uint32_t offset, uint32_t length, uint32_t* checksum);
+// -1 when no row matches, else the one-based position of the first match,
+// whose threat goes to *found (which no other outcome touches). The regions
+// come from the view: each is read and checksummed once, however many rows
+// ask for it.
+int MatchSignatureTable(FileView* view, const SignatureRecord* table, int rows, ThreatName* found);
 
-// -1 when no row matches, else the one-based position of the first match.
-int MatchSignatureTable(FileCheckContext* context, const SignatureRecord* table, int rows);
-
-bool MatchSignatures(FileCheckContext* context);
+bool MatchSignatures(FileView* view, ThreatName* found);

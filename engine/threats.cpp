@@ -10,5 +10,3 @@ const ThreatName KlezThreatNames[7] = {
     &ThreatNameTable[0], &ThreatNameTable[1], &ThreatNameTable[2], &ThreatNameTable[3],
     &ThreatNameTable[4], &ThreatNameTable[5], &ThreatNameTable[6],
 };
-
-const ThreatName ElkernThreatNames[3] = {&ThreatNameTable[7], &ThreatNameTable[8], &ThreatNameTable[9]};

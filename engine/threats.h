@@ -13,4 +13,6 @@ extern const ThreatNameEntry ThreatNameTable[ThreatNameCount];
 
 // Rows 0..6 are the worm variants A, B, C, D, E, G, H; 7..9 Elkern A, B, C.
 extern const ThreatName KlezThreatNames[7];
-extern const ThreatName ElkernThreatNames[3];
+constexpr ThreatName ElkernThreatA = &ThreatNameTable[7];
+constexpr ThreatName ElkernThreatB = &ThreatNameTable[8];
+constexpr ThreatName ElkernThreatC = &ThreatNameTable[9];

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     context.file = FileOpen(scratch.path.c_str(), OpenMode::ReadWrite);
     if (context.file == InvalidFileHandle) Fail("cannot open the scratch file for writing");
-    const int result = RepairFile(&context);
+    const RepairResult result = RepairFile(&context);
     FileClose(context.file);
 
     const std::vector<uint8_t> after = ReadAll(scratch.path);

@@ -2,6 +2,7 @@
 
 #include "engine/elkern_layout.h"
 #include "engine/file_at.h"
+#include "engine/file_view.h"
 #include "engine/signatures.h"
 
 namespace {
@@ -62,20 +63,23 @@ bool WriteHeader(const RepairInput& input, ByteBlock* peHeaders, uint32_t restor
     return WriteAt(input.file, input.lfanew, peHeaders->data, PeFixedHeaderSize) == PeFixedHeaderSize;
 }
 
+// The whole file is the threat and is deleted by its path. Make sure it
+// still carries the checksums that condemned it: a clean file put in its
+// place since it was examined must not go.
+RepairResult ConfirmWholeFileThreat(FileCheckContext* context) {
+    FileView view;
+    OpenFileView(&view, context->file);
+    ThreatName found = nullptr;
+    const bool same = MatchSignatures(&view, &found) && found == context->threatName;
+    return same ? RepairDeleteFile : RepairBodyNotFound;
+}
+
 }  // namespace
 
-int RepairFile(FileCheckContext* context) {
-    if (context->threatName == ElkernThreatNames[2]) return RepairElkernC(context);
-    if (context->threatName == ElkernThreatNames[0] || context->threatName == ElkernThreatNames[1]) {
-        return RepairElkernAB(context);
-    }
-    // The whole file is the threat and is deleted by its path. Make sure it
-    // still carries the checksums that condemned it: a clean file put in its
-    // place since it was examined must not go.
-    const ThreatName found = context->threatName;
-    const bool same = MatchSignatures(context) && context->threatName == found;
-    context->threatName = found;
-    return same ? RepairDeleteFile : RepairBodyNotFound;
+RepairResult RepairFile(FileCheckContext* context) {
+    if (context->threatName == ElkernThreatC) return RepairElkernC(context);
+    if (context->threatName == ElkernThreatA || context->threatName == ElkernThreatB) return RepairElkernAB(context);
+    return ConfirmWholeFileThreat(context);
 }
 
 // Every check comes before the first write, and every write must transfer
@@ -85,52 +89,54 @@ int RepairFile(FileCheckContext* context) {
 // harm: first the header with the host's entry point (and, for Elkern.C, the
 // host bytes at that entry point), so that the host runs again, and only then
 // the wipe of the virus body, which merely removes dead code.
-int RepairElkernC(FileCheckContext* context) {
+RepairResult RepairElkernC(FileCheckContext* context) {
     HeaderBuffers headers;
     RepairInput input;
     if (!PrepareRepair(context, &headers, &input)) return RepairBodyNotFound;
 
-    uint8_t entryBytes[5];
-    if (ReadAt(input.file, input.entrySpan.offset, entryBytes, 5) != 5) return RepairBodyNotFound;
+    uint8_t entryBytes[CEntryLength];
+    if (ReadAt(input.file, input.entrySpan.offset, entryBytes, CEntryLength) != CEntryLength) return RepairBodyNotFound;
     const uint32_t bodyStart = ElkernCBodyStart(input.entry, entryBytes);
     StoredSpan bodySpan;
-    if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan) || bodySpan.offset < 2) {
+    if (!MapToSpan(headers.peHeaders, bodyStart, input.fileSize, &bodySpan) || bodySpan.offset < BlockMarkerLength) {
         return RepairBodyNotFound;
     }
 
     // What detection found, found again: the marker before the body, both
     // checksummed windows and the encrypted stretch. window[k] is the byte
     // two before the body plus k, so the body itself starts at window + 2.
-    uint8_t window[ElkernBufferSize + 2];
-    if (ReadAt(input.file, bodySpan.offset - 2, window, sizeof window) < CEncryptedOffset + CEncryptedLength) {
+    uint8_t window[ElkernBufferSize + BlockMarkerLength];
+    if (ReadAt(input.file, bodySpan.offset - BlockMarkerLength, window, sizeof window) <
+        CEncryptedOffset + CEncryptedLength) {
         return RepairBodyNotFound;
     }
     if (!HasElkernCMarks(window) || !DecryptElkernC(window)) return RepairBodyNotFound;
-    uint8_t* body = window + 2;
-    const uint8_t saved[5] = {body[CSavedBytes], body[CSavedBytes + 1], body[CSavedBytes + 2], body[CSavedBytes + 3],
-                              body[CSavedFifthByte]};
+    uint8_t* body = window + BlockMarkerLength;
+    const uint8_t saved[CEntryLength] = {body[CSavedBytes], body[CSavedBytes + 1], body[CSavedBytes + 2],
+                                         body[CSavedBytes + 3], body[CSavedFifthByte]};
     const uint32_t restoredEntry = LoadLe32(body + CSavedEntry);
-    // The five host bytes need a place inside the stored data of the
-    // restored entry point's section.
+    // The host bytes need a place inside the stored data of the restored
+    // entry point's section.
     StoredSpan restoredSpan;
     if (!MapToSpan(headers.peHeaders, restoredEntry, input.fileSize, &restoredSpan) ||
-        !SpanHolds(restoredSpan, restoredSpan.offset, 5)) {
+        !SpanHolds(restoredSpan, restoredSpan.offset, CEntryLength)) {
         return RepairBodyNotFound;
     }
 
     // Header and host bytes first, the wipe last (see above).
     if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairWriteFailed;
-    if (WriteAt(input.file, restoredSpan.offset, saved, 5) != 5) return RepairWriteFailed;
+    if (WriteAt(input.file, restoredSpan.offset, saved, CEntryLength) != CEntryLength) return RepairWriteFailed;
     return WipeBlockChain(bodyStart, context, headers.peHeaders, body) ? RepairDone : RepairWriteFailed;
 }
 
-int RepairElkernAB(FileCheckContext* context) {
+RepairResult RepairElkernAB(FileCheckContext* context) {
     HeaderBuffers headers;
     RepairInput input;
     if (!PrepareRepair(context, &headers, &input)) return RepairBodyNotFound;
 
-    uint8_t entryBytes[7];
-    if (ReadAt(input.file, static_cast<int64_t>(input.entrySpan.offset) - 2, entryBytes, 7) != 7) {
+    uint8_t entryBytes[AbEntryLength];
+    if (ReadAt(input.file, static_cast<int64_t>(input.entrySpan.offset) - BlockMarkerLength, entryBytes,
+               AbEntryLength) != AbEntryLength) {
         return RepairBodyNotFound;
     }
     if (!HasElkernABEntry(entryBytes)) return RepairBodyNotFound;
@@ -150,7 +156,7 @@ int RepairElkernAB(FileCheckContext* context) {
     if (variant == nullptr || variant != context->threatName) return RepairBodyNotFound;
     // The saved entry point goes back as it is, even where it has no stored
     // bytes in the file: the host had it so, and the loader maps it.
-    const uint32_t restoredEntry = LoadLe32(body + (variant == ElkernThreatNames[0] ? AbSavedEntryA : AbSavedEntryB));
+    const uint32_t restoredEntry = LoadLe32(body + (variant == ElkernThreatA ? AbSavedEntryA : AbSavedEntryB));
 
     // Header first, the wipe last (see above). The first block begins at the
     // infected entry point.
@@ -171,17 +177,21 @@ bool WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBloc
         StoredSpan span;
         if (!MapToSpan(peHeaders, address, fileSize, &span)) return true;
         // The header precedes the block's data inside the same section.
-        if (span.offset < 8 || !SpanHolds(span, span.offset - 8u, 8)) return true;
+        if (span.offset < BlockHeaderSize || !SpanHolds(span, span.offset - BlockHeaderSize, BlockHeaderSize)) {
+            return true;
+        }
 
         // These bytes are in the file: a transfer that comes short is a
         // failure of the medium, and the wipe has not done its work.
-        uint8_t header[8];
-        if (ReadAt(context->file, span.offset - 8, header, 8) != 8) return false;
-        if (WriteAt(context->file, span.offset - 8, bodyBuffer, 8) != 8) return false;
+        const uint32_t headerOffset = span.offset - BlockHeaderSize;
+        uint8_t header[BlockHeaderSize];
+        if (ReadAt(context->file, headerOffset, header, BlockHeaderSize) != BlockHeaderSize) return false;
+        if (WriteAt(context->file, headerOffset, bodyBuffer, BlockHeaderSize) != BlockHeaderSize) return false;
 
-        // The marker half of the second word is not looked at. Data past the
-        // section's stored bytes or the end of the file is not ours to touch.
-        const uint64_t wanted = static_cast<uint64_t>(header[4] | (header[5] << 8));
+        // The marker is not looked at. Data past the section's stored bytes
+        // or the end of the file is not ours to touch.
+        const uint64_t wanted =
+            static_cast<uint64_t>(header[BlockLengthOffset] | (header[BlockLengthOffset + 1] << 8));
         const uint64_t room = span.end - span.offset;
         uint64_t remaining = wanted < room ? wanted : room;
         uint64_t position = span.offset;
@@ -192,7 +202,7 @@ bool WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBloc
             remaining -= chunk;
         }
 
-        address = LoadLe32(header);
+        address = LoadLe32(header + BlockNextOffset);
         if (address == 0) return true;
     }
     return true;

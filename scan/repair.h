@@ -18,13 +18,14 @@ enum RepairResult : int {
 // Chooses the method by the identity of the context's threat entry. The
 // verdict may be stale (another program may have changed the file since it
 // was examined), so every method first finds again, through the handle it
-// writes with, the marks and checksums it acts on, and otherwise returns 1
-// without writing.
-int RepairFile(FileCheckContext* context);
-int RepairElkernC(FileCheckContext* context);
-int RepairElkernAB(FileCheckContext* context);
+// writes with, the marks and checksums it acts on, and otherwise returns
+// RepairBodyNotFound without writing.
+RepairResult RepairFile(FileCheckContext* context);
+RepairResult RepairElkernC(FileCheckContext* context);
+RepairResult RepairElkernAB(FileCheckContext* context);
 
 // Zeroes the chain of virus blocks that starts at startRva. bodyBuffer holds
-// at least 1024 bytes and is cleared to serve as the source of zeros. False
-// when a read or write of a block came short, so the wipe did not finish.
+// at least ElkernBufferSize bytes and is cleared to serve as the source of
+// zeros. False when a read or write of a block came short, so the wipe did
+// not finish.
 bool WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBlock& peHeaders, uint8_t* bodyBuffer);

@@ -7,6 +7,7 @@
 
 #include "engine/check_context.h"
 #include "engine/detectors.h"
+#include "engine/file_view.h"
 #include "engine/threats.h"
 #include "tests/test_files.h"
 
@@ -127,9 +128,8 @@ struct Outcome {
     ThreatName name = nullptr;
 };
 
-using Detector = int (*)(FileCheckContext*);
-
-Outcome Detect(const Bytes& image, Detector detector) {
+// The whole detection, as the scan runs it on a file.
+Outcome Detect(const Bytes& image, Verdict (*detector)(FileCheckContext*)) {
     OpenedFile file(image);
     Outcome outcome;
     EXPECT_TRUE(file.Ok());
@@ -140,6 +140,19 @@ Outcome Detect(const Bytes& image, Detector detector) {
     context.threatName = Untouched();
     outcome.result = detector(&context);
     outcome.name = context.threatName;
+    return outcome;
+}
+
+// One detector on its own, over a view of the file opened for it alone.
+Outcome Detect(const Bytes& image, Verdict (*detector)(FileView*, ThreatName*)) {
+    OpenedFile file(image);
+    Outcome outcome;
+    EXPECT_TRUE(file.Ok());
+    if (!file.Ok()) return outcome;
+    FileView view;
+    OpenFileView(&view, file.Handle());
+    outcome.name = Untouched();
+    outcome.result = detector(&view, &outcome.name);
     return outcome;
 }
 
@@ -156,10 +169,10 @@ void ExpectFound(const Outcome& o, int result, ThreatName name) {
 }  // namespace
 
 TEST(DetectElkernAB, ChecksumNamesTheVariant) {
-    ExpectFound(Detect(ElkernAbHost(), DetectElkernAB), 1, ElkernThreatNames[0]);
+    ExpectFound(Detect(ElkernAbHost(), DetectElkernAB), 1, ElkernThreatA);
     AbBody b;
     b.crc = ElkernBCrc;
-    ExpectFound(Detect(ElkernAbHost(b), DetectElkernAB), 1, ElkernThreatNames[1]);
+    ExpectFound(Detect(ElkernAbHost(b), DetectElkernAB), 1, ElkernThreatB);
     b.crc = ElkernACrc ^ 0x80000000u;
     ExpectNothing(Detect(ElkernAbHost(b), DetectElkernAB));
     ExpectNothing(Detect(Host(), DetectElkernAB));
@@ -182,7 +195,7 @@ TEST(DetectElkernAB, RotationIsTheLowThreeBits) {
         b.encryptRotation = c.used;
         const Outcome o = Detect(ElkernAbHost(b), DetectElkernAB);
         EXPECT_EQ(o.result, c.result);
-        EXPECT_EQ(o.name, c.result == 1 ? ElkernThreatNames[0] : Untouched());
+        EXPECT_EQ(o.name, c.result == 1 ? ElkernThreatA : Untouched());
     }
 }
 
@@ -234,23 +247,23 @@ TEST(DetectElkernAB, BodyNearTheEndOfTheFile) {
     PutAbBody(image, f, AbBody{});
     ASSERT_EQ(image.size(), HostEnd);
     ASSERT_NE(image.back(), 0);
-    ExpectFound(Detect(image, DetectElkernAB), 1, ElkernThreatNames[0]);
+    ExpectFound(Detect(image, DetectElkernAB), 1, ElkernThreatA);
     image.pop_back();
     ExpectNothing(Detect(image, DetectElkernAB));
 }
 
 TEST(DetectElkernC, JumpOrEntryPointLeadsToTheBody) {
     // Forward and backward jumps.
-    ExpectFound(Detect(ElkernCHost(), DetectElkernC), 1, ElkernThreatNames[2]);
+    ExpectFound(Detect(ElkernCHost(), DetectElkernC), 1, ElkernThreatC);
     Bytes backward = Host();
     testfiles::PutBytes(backward, EntryFile, {0xE9});
     testfiles::PutLe32(backward, EntryFile + 1, 0x1040u - EntryRva - 5);
     PutCBody(backward, 0x440, CBody{});
-    ExpectFound(Detect(backward, DetectElkernC), 1, ElkernThreatNames[2]);
+    ExpectFound(Detect(backward, DetectElkernC), 1, ElkernThreatC);
     // Without a jump the body starts at the entry point itself.
     Bytes direct = Host();
     PutCBody(direct, EntryFile, CBody{});
-    ExpectFound(Detect(direct, DetectElkernC), 1, ElkernThreatNames[2]);
+    ExpectFound(Detect(direct, DetectElkernC), 1, ElkernThreatC);
     // A CALL at the entry point is not followed: the checks run at E.
     Bytes call = Host();
     testfiles::PutBytes(call, EntryFile, {0xE8});
@@ -274,7 +287,7 @@ TEST(DetectElkernC, EachMarkerTestIsNeeded) {
 TEST(DetectElkernC, UnknownPayloadIsAWarningNamedElkernC) {
     CBody body;
     body.plainOk = false;
-    ExpectFound(Detect(ElkernCHost(body), DetectElkernC), 5, ElkernThreatNames[2]);
+    ExpectFound(Detect(ElkernCHost(body), DetectElkernC), 5, ElkernThreatC);
 }
 
 TEST(DetectElkernC, KeyComesFromTheFirstStoredWord) {
@@ -282,7 +295,7 @@ TEST(DetectElkernC, KeyComesFromTheFirstStoredWord) {
     for (uint16_t key : {uint16_t{0x0000}, uint16_t{0x9C60}, uint16_t{0xBEEF}, uint16_t{0xFFFF}, uint16_t{0x0001}}) {
         CBody body;
         body.key = key;
-        ExpectFound(Detect(ElkernCHost(body), DetectElkernC), 1, ElkernThreatNames[2]);
+        ExpectFound(Detect(ElkernCHost(body), DetectElkernC), 1, ElkernThreatC);
     }
 }
 
@@ -292,9 +305,9 @@ TEST(DetectElkernC, BodyNearTheEndOfTheFile) {
     Bytes image = ElkernCHost(CBody{}, BodyRva + (f - BodyFile));
     ASSERT_EQ(image.size(), HostEnd);
     ASSERT_NE(image.back(), 0);
-    ExpectFound(Detect(image, DetectElkernC), 1, ElkernThreatNames[2]);
+    ExpectFound(Detect(image, DetectElkernC), 1, ElkernThreatC);
     image.pop_back();
-    ExpectFound(Detect(image, DetectElkernC), 5, ElkernThreatNames[2]);
+    ExpectFound(Detect(image, DetectElkernC), 5, ElkernThreatC);
 }
 
 TEST(Detectors, AddressesWithoutFileBytesFindNothing) {
@@ -338,13 +351,13 @@ TEST(Detectors, TargetArithmeticWrapsAt32Bits) {
     PutCall(ab, entryFile, layout.entryPoint, 0x1000);
     ASSERT_LT(ab[entryFile + 4], 0x80);  // the displacement is positive
     PutAbBody(ab, 0x400, AbBody{});
-    ExpectFound(Detect(ab, DetectElkernAB), 1, ElkernThreatNames[0]);
+    ExpectFound(Detect(ab, DetectElkernAB), 1, ElkernThreatA);
 
     Bytes c = Host(layout);
     testfiles::PutBytes(c, entryFile, {0xE9});
     testfiles::PutLe32(c, entryFile + 1, 0x1010u - layout.entryPoint - 5);
     PutCBody(c, 0x410, CBody{});
-    ExpectFound(Detect(c, DetectElkernC), 1, ElkernThreatNames[2]);
+    ExpectFound(Detect(c, DetectElkernC), 1, ElkernThreatC);
 }
 
 TEST(Detectors, OnlyPeImagesAreExamined) {
@@ -378,9 +391,9 @@ TEST(DetectThreat, SignatureTableComesFirst) {
     Bytes image = Host(layout);
     PutCall(image, EntryFile, EntryRva, 0xA000);
     PutAbBody(image, 0x9000, AbBody{});
-    ExpectFound(Detect(image, DetectThreat), 1, ElkernThreatNames[0]);
+    ExpectFound(Detect(image, DetectThreat), 1, ElkernThreatA);
     testfiles::ForgeCrc(image, 4096, 32768, 0x2000, 0x9E845B09u);
-    ExpectFound(Detect(image, DetectElkernAB), 1, ElkernThreatNames[0]);
+    ExpectFound(Detect(image, DetectElkernAB), 1, ElkernThreatA);
     ExpectFound(Detect(image, DetectThreat), 1, KlezThreatNames[3]);
 }
 
@@ -395,22 +408,22 @@ TEST(DetectThreat, ElkernCComesBeforeElkernAB) {
     Bytes image = Host();
     PutAbBody(image, BodyFile, AbBody{});
     PutCBody(image, EntryFile, c);
-    ExpectFound(Detect(image, DetectElkernAB), 1, ElkernThreatNames[0]);
-    ExpectFound(Detect(image, DetectElkernC), 5, ElkernThreatNames[2]);
-    ExpectFound(Detect(image, DetectThreat), 5, ElkernThreatNames[2]);
+    ExpectFound(Detect(image, DetectElkernAB), 1, ElkernThreatA);
+    ExpectFound(Detect(image, DetectElkernC), 5, ElkernThreatC);
+    ExpectFound(Detect(image, DetectThreat), 5, ElkernThreatC);
 
     c.plainOk = true;
     image = Host();
     PutAbBody(image, BodyFile, AbBody{});
     PutCBody(image, EntryFile, c);
-    ExpectFound(Detect(image, DetectThreat), 1, ElkernThreatNames[2]);
+    ExpectFound(Detect(image, DetectThreat), 1, ElkernThreatC);
 
     c.secondOk = false;
     image = Host();
     PutAbBody(image, BodyFile, AbBody{});
     PutCBody(image, EntryFile, c);
     ExpectNothing(Detect(image, DetectElkernC));
-    ExpectFound(Detect(image, DetectThreat), 1, ElkernThreatNames[0]);
+    ExpectFound(Detect(image, DetectThreat), 1, ElkernThreatA);
 }
 
 TEST(DetectThreat, CleanAndHostileFilesAreClean) {

@@ -7,6 +7,7 @@
 
 #include "engine/exe_headers.h"
 #include "engine/file_io.h"
+#include "engine/file_view.h"
 #include "tests/test_files.h"
 
 using testfiles::Bytes;
@@ -261,10 +262,10 @@ TEST(ClassifyExecutable, StartsFromTheBeginningWhateverThePosition) {
     OpenedFile file(testfiles::BuildPe(TwoSectionLayout()));
     ASSERT_TRUE(file.Ok());
     Headers h;
-    FileSeek(file.Handle(), 0x100, 0);
+    FileSeek(file.Handle(), 0x100, SeekOrigin::Begin);
     EXPECT_EQ(ClassifyExecutable(file.Handle(), &h.dos, &h.pe), uint32_t{KindPeImage});
     ReleaseHeaders(&h.dos, &h.pe);
-    FileSeek(file.Handle(), -1, 0);  // a poisoned handle recovers through the first seek
+    FileSeek(file.Handle(), -1, SeekOrigin::Begin);  // a poisoned handle recovers through the first seek
     EXPECT_EQ(ClassifyExecutable(file.Handle(), &h.dos, &h.pe), uint32_t{KindPeImage});
 }
 

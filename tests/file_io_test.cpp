@@ -41,7 +41,7 @@ TEST(FileOpen, OnlyAReadWriteOpenWrites) {
         ASSERT_TRUE(file.Ok());
         EXPECT_EQ(FileWrite(file.Handle(), x.data(), 1), 0u);
         uint8_t first = 0;
-        FileSeek(file.Handle(), 0, 0);
+        FileSeek(file.Handle(), 0, SeekOrigin::Begin);
         EXPECT_EQ(FileRead(file.Handle(), &first, 1), 1u);
         EXPECT_EQ(first, '0');
         file.Close();
@@ -49,7 +49,7 @@ TEST(FileOpen, OnlyAReadWriteOpenWrites) {
     }
     OpenedFile file(Digits(), OpenMode::ReadWrite);
     ASSERT_TRUE(file.Ok());
-    FileSeek(file.Handle(), 4, 0);
+    FileSeek(file.Handle(), 4, SeekOrigin::Begin);
     EXPECT_EQ(FileWrite(file.Handle(), x.data(), 1), 1u);
     file.Close();
     EXPECT_EQ(file.ReadBack(), testfiles::Text("0123X56789"));
@@ -66,18 +66,18 @@ TEST(FileRead, CountIsWhatTheFileDelivers) {
     OpenedFile file(Digits());
     ASSERT_TRUE(file.Ok());
     uint8_t buffer[64] = {};
-    FileSeek(file.Handle(), 0, 0);
+    FileSeek(file.Handle(), 0, SeekOrigin::Begin);
     EXPECT_EQ(FileRead(file.Handle(), buffer, 64), 10u);
     EXPECT_EQ(Bytes(buffer, buffer + 10), Digits());
     // At the end of the file nothing more comes.
     EXPECT_EQ(FileRead(file.Handle(), buffer, 64), 0u);
     // Exactly up to the end, and one byte past it.
-    FileSeek(file.Handle(), 6, 0);
+    FileSeek(file.Handle(), 6, SeekOrigin::Begin);
     EXPECT_EQ(FileRead(file.Handle(), buffer, 4), 4u);
-    FileSeek(file.Handle(), 6, 0);
+    FileSeek(file.Handle(), 6, SeekOrigin::Begin);
     EXPECT_EQ(FileRead(file.Handle(), buffer, 5), 4u);
     // A position beyond the end is allowed; reading there gives nothing.
-    FileSeek(file.Handle(), 1000, 0);
+    FileSeek(file.Handle(), 1000, SeekOrigin::Begin);
     EXPECT_EQ(FileRead(file.Handle(), buffer, 1), 0u);
 }
 
@@ -85,19 +85,19 @@ TEST(FileSeek, OriginsBeginCurrentEnd) {
     OpenedFile file(Digits());
     ASSERT_TRUE(file.Ok());
     uint8_t byte = 0;
-    FileSeek(file.Handle(), 3, 0);
+    FileSeek(file.Handle(), 3, SeekOrigin::Begin);
     ASSERT_EQ(FileRead(file.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '3');
-    FileSeek(file.Handle(), 2, 1);  // 4 + 2
+    FileSeek(file.Handle(), 2, SeekOrigin::Current);  // 4 + 2
     ASSERT_EQ(FileRead(file.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '6');
-    FileSeek(file.Handle(), -5, 1);  // 7 - 5
+    FileSeek(file.Handle(), -5, SeekOrigin::Current);  // 7 - 5
     ASSERT_EQ(FileRead(file.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '2');
-    FileSeek(file.Handle(), -1, 2);
+    FileSeek(file.Handle(), -1, SeekOrigin::End);
     ASSERT_EQ(FileRead(file.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '9');
-    FileSeek(file.Handle(), -10, 2);  // exactly the start
+    FileSeek(file.Handle(), -10, SeekOrigin::End);  // exactly the start
     ASSERT_EQ(FileRead(file.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '0');
 }
@@ -106,22 +106,22 @@ TEST(FileSeek, FailedSeekStopsTheNextReadUntilASeekSucceeds) {
     OpenedFile file(Digits());
     ASSERT_TRUE(file.Ok());
     uint8_t buffer[4] = {};
-    FileSeek(file.Handle(), 2, 0);
-    FileSeek(file.Handle(), -5, 0);
+    FileSeek(file.Handle(), 2, SeekOrigin::Begin);
+    FileSeek(file.Handle(), -5, SeekOrigin::Begin);
     EXPECT_EQ(FileRead(file.Handle(), buffer, 4), 0u);
     EXPECT_EQ(FileRead(file.Handle(), buffer, 4), 0u);  // still poisoned
-    FileSeek(file.Handle(), 5, 0);
+    FileSeek(file.Handle(), 5, SeekOrigin::Begin);
     ASSERT_EQ(FileRead(file.Handle(), buffer, 1), 1u);
     EXPECT_EQ(buffer[0], '5');
 
-    FileSeek(file.Handle(), 0, 7);  // unknown origin
+    FileSeek(file.Handle(), 0, static_cast<SeekOrigin>(7));  // unknown origin
     EXPECT_EQ(FileRead(file.Handle(), buffer, 4), 0u);
-    FileSeek(file.Handle(), 1, 1);  // a relative seek that succeeds restores transfers
+    FileSeek(file.Handle(), 1, SeekOrigin::Current);  // a relative seek that succeeds restores transfers
     EXPECT_EQ(FileRead(file.Handle(), buffer, 1), 1u);
 
-    FileSeek(file.Handle(), -11, 2);  // one before the start, measured from the end
+    FileSeek(file.Handle(), -11, SeekOrigin::End);  // one before the start, measured from the end
     EXPECT_EQ(FileRead(file.Handle(), buffer, 4), 0u);
-    FileSeek(file.Handle(), 0, 0);
+    FileSeek(file.Handle(), 0, SeekOrigin::Begin);
     ASSERT_EQ(FileRead(file.Handle(), buffer, 1), 1u);
     EXPECT_EQ(buffer[0], '0');
 }
@@ -130,12 +130,12 @@ TEST(FileSeek, FailedSeekStopsTheNextWrite) {
     const Bytes x = testfiles::Text("XY");
     OpenedFile file(Digits(), OpenMode::ReadWrite);
     ASSERT_TRUE(file.Ok());
-    FileSeek(file.Handle(), 3, 0);
-    FileSeek(file.Handle(), -5, 0);
+    FileSeek(file.Handle(), 3, SeekOrigin::Begin);
+    FileSeek(file.Handle(), -5, SeekOrigin::Begin);
     EXPECT_EQ(FileWrite(file.Handle(), x.data(), 2), 0u);
-    FileSeek(file.Handle(), 0, 9);
+    FileSeek(file.Handle(), 0, static_cast<SeekOrigin>(9));
     EXPECT_EQ(FileWrite(file.Handle(), x.data(), 2), 0u);
-    FileSeek(file.Handle(), 8, 0);
+    FileSeek(file.Handle(), 8, SeekOrigin::Begin);
     EXPECT_EQ(FileWrite(file.Handle(), x.data(), 2), 2u);
     file.Close();
     EXPECT_EQ(file.ReadBack(), testfiles::Text("01234567XY"));
@@ -168,7 +168,9 @@ TEST(FilePositions, EachHandleKeepsItsOwnPosition) {
         ASSERT_TRUE(files.back()->Ok());
     }
     uint8_t byte = 0;
-    for (size_t i = 0; i < files.size(); ++i) FileSeek(files[i]->Handle(), static_cast<int32_t>(i), 0);
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileSeek(files[i]->Handle(), static_cast<int32_t>(i), SeekOrigin::Begin);
+    }
     // Closing some and opening others in their place disturbs nobody.
     files[1]->Close();
     files[6]->Close();
@@ -190,13 +192,13 @@ TEST(FilePositions, EachHandleKeepsItsOwnPosition) {
     ASSERT_EQ(FileRead(both.Handle(), three, 3), 3u);
     const Bytes xy = testfiles::Text("XY");
     ASSERT_EQ(FileWrite(both.Handle(), xy.data(), 2), 2u);
-    FileSeek(both.Handle(), 1, 1);
+    FileSeek(both.Handle(), 1, SeekOrigin::Current);
     ASSERT_EQ(FileRead(both.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '6');
     // A read at the end delivers nothing and leaves the position alone.
-    FileSeek(both.Handle(), 0, 2);
+    FileSeek(both.Handle(), 0, SeekOrigin::End);
     EXPECT_EQ(FileRead(both.Handle(), &byte, 1), 0u);
-    FileSeek(both.Handle(), -1, 1);
+    FileSeek(both.Handle(), -1, SeekOrigin::Current);
     ASSERT_EQ(FileRead(both.Handle(), &byte, 1), 1u);
     EXPECT_EQ(byte, '9');
     both.Close();

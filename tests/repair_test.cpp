@@ -163,7 +163,7 @@ struct RepairRun {
     Bytes after;
 };
 
-RepairRun Repair(const Bytes& image, ThreatName threat, int (*repair)(FileCheckContext*) = RepairFile) {
+RepairRun Repair(const Bytes& image, ThreatName threat, RepairResult (*repair)(FileCheckContext*) = RepairFile) {
     testfiles::OpenedFile file(image, OpenMode::ReadWrite);
     EXPECT_TRUE(file.Ok());
     FileCheckContext context;
@@ -191,7 +191,7 @@ TEST(RepairFile, ElkernCWithoutJumpIsRepairedFromTheEntryPointItself) {
     const synth::Sample host = synth::MakeElkernC(false, 52);
     ASSERT_EQ(host.layers.size(), 1u);
     EXPECT_EQ(synth::PeEntryPoint(host.bytes), host.layers[0].chainStart);
-    const RepairRun run = Repair(host.bytes, ElkernThreatNames[2]);
+    const RepairRun run = Repair(host.bytes, ElkernThreatC);
     EXPECT_EQ(run.result, RepairDone);
     EXPECT_EQ(run.after, host.clean);
 }
@@ -200,7 +200,7 @@ TEST(RepairFile, RestoredEntryPointWithoutBytesLeavesTheFileUntouched) {
     synth::Sample host = synth::MakeElkernC(true, 53);
     const uint32_t body = FileOffset(host.bytes, host.layers[0].chainStart);
     synth::PutLe32(host.bytes, body + 58, 0x7FFF0000u);  // in no section
-    const RepairRun run = Repair(host.bytes, ElkernThreatNames[2]);
+    const RepairRun run = Repair(host.bytes, ElkernThreatC);
     EXPECT_EQ(run.result, RepairBodyNotFound);
     EXPECT_EQ(run.after, host.bytes);
 }
@@ -233,7 +233,7 @@ TEST(RepairFile, AbRestoresASavedEntryPointThatHasNoStoredBytes) {
             PutEncodedLe32(host.bytes, body, saved, restored);
             uint32_t unused = 0;
             ASSERT_FALSE(synth::MapRva(host.bytes, restored, &unused));
-            const RepairRun run = Repair(host.bytes, variant == 'A' ? ElkernThreatNames[0] : ElkernThreatNames[1]);
+            const RepairRun run = Repair(host.bytes, variant == 'A' ? ElkernThreatA : ElkernThreatB);
             EXPECT_EQ(run.result, RepairDone);
             EXPECT_EQ(synth::PeEntryPoint(run.after), restored);
             // The body is wiped as for any other host.
@@ -253,7 +253,7 @@ TEST(RepairFile, AbChecksumOfNeitherVariantLeavesTheFileUntouched) {
     const uint32_t target = entry + 5 + synth::GetLe32(host.bytes, call + 1);
     const uint32_t body = FileOffset(host.bytes, target);
     host.bytes[body + 100] ^= 0x01;  // inside the checksummed 224 bytes
-    const RepairRun run = Repair(host.bytes, ElkernThreatNames[0]);
+    const RepairRun run = Repair(host.bytes, ElkernThreatA);
     EXPECT_EQ(run.result, RepairBodyNotFound);
     EXPECT_EQ(run.after, host.bytes);
 }
@@ -268,12 +268,12 @@ TEST(RepairFile, AbBodyCutShortOfItsEncodedPartIsNotRepaired) {
 
     const std::ptrdiff_t bodyEnd = static_cast<std::ptrdiff_t>(body) + 61 + 512;
     Bytes cut(host.bytes.begin(), host.bytes.begin() + bodyEnd - 1);
-    RepairRun run = Repair(cut, ElkernThreatNames[1]);
+    RepairRun run = Repair(cut, ElkernThreatB);
     EXPECT_EQ(run.result, RepairBodyNotFound);
     EXPECT_EQ(run.after, cut);
 
     Bytes whole(host.bytes.begin(), host.bytes.begin() + bodyEnd);
-    run = Repair(whole, ElkernThreatNames[1]);
+    run = Repair(whole, ElkernThreatB);
     EXPECT_EQ(run.result, RepairDone);
     EXPECT_EQ(run.after.size(), whole.size()) << "a repair never changes the size";
 }
@@ -289,7 +289,7 @@ TEST(RepairFile, EntryPointWithoutStoredBytesLeavesTheFileUntouched) {
     spec.sections = {section};
     spec.entryPoint = SectionRva + SectionSize;
     const Bytes image = synth::BuildPe(spec);
-    for (ThreatName threat : {ElkernThreatNames[0], ElkernThreatNames[1], ElkernThreatNames[2]}) {
+    for (ThreatName threat : {ElkernThreatA, ElkernThreatB, ElkernThreatC}) {
         const RepairRun run = Repair(image, threat);
         EXPECT_EQ(run.result, RepairBodyNotFound) << threat->text;
         EXPECT_EQ(run.after, image) << threat->text;
@@ -298,7 +298,7 @@ TEST(RepairFile, EntryPointWithoutStoredBytesLeavesTheFileUntouched) {
 
 TEST(RepairFile, RepairedHostIsNoLongerFoundWhereItWas) {
     const synth::Sample host = synth::MakeElkernAB('A', 0, 56);
-    const RepairRun run = Repair(host.bytes, ElkernThreatNames[0]);
+    const RepairRun run = Repair(host.bytes, ElkernThreatA);
     ASSERT_EQ(run.result, RepairDone);
     testfiles::OpenedFile file(run.after, OpenMode::Read);
     FileCheckContext context;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/check_context.h"
 #include "engine/exe_headers.h"
+#include "engine/file_view.h"
 #include "engine/signatures.h"
 #include "engine/threats.h"
 #include "tests/test_files.h"
@@ -41,8 +41,8 @@ Bytes WormImage(uint32_t crc, uint16_t characteristics = 0x0102) {
     return image;
 }
 
-// Sentinel for "threatName untouched": an entry no signature row names.
-ThreatName Untouched() { return ElkernThreatNames[2]; }
+// Sentinel for "threat name untouched": an entry no signature row names.
+ThreatName Untouched() { return ElkernThreatC; }
 
 struct Match {
     bool opened = false;
@@ -55,12 +55,10 @@ Match RunTable(const Bytes& image, const SignatureRecord* table, int rows) {
     Match m;
     m.opened = file.Ok();
     if (!m.opened) return m;
-    FileCheckContext context;
-    context.path = file.Path().c_str();
-    context.file = file.Handle();
-    context.threatName = Untouched();
-    m.row = MatchSignatureTable(&context, table, rows);
-    m.name = context.threatName;
+    FileView view;
+    OpenFileView(&view, file.Handle());
+    m.name = Untouched();
+    m.row = MatchSignatureTable(&view, table, rows, &m.name);
     return m;
 }
 
@@ -69,11 +67,11 @@ Match RunTable(const Bytes& image, const SignatureRecord* table, int rows) {
 Match RunShipped(const Bytes& image) {
     const Match m = RunTable(image, SignatureTable, SignatureRowCount);
     OpenedFile file(image);
-    FileCheckContext context;
-    context.file = file.Handle();
-    context.threatName = Untouched();
-    EXPECT_EQ(MatchSignatures(&context), m.row != -1);
-    EXPECT_EQ(context.threatName, m.name);
+    FileView view;
+    OpenFileView(&view, file.Handle());
+    ThreatName name = Untouched();
+    EXPECT_EQ(MatchSignatures(&view, &name), m.row != -1);
+    EXPECT_EQ(name, m.name);
     return m;
 }
 
@@ -105,7 +103,9 @@ TEST(ThreatNames, TableTextsAndIdentities) {
                                                 "Win32.Elkern.C"};
     for (int i = 0; i < ThreatNameCount; ++i) EXPECT_STREQ(ThreatNameTable[i].text, texts[i]) << i;
     for (int i = 0; i < 7; ++i) EXPECT_EQ(KlezThreatNames[i], &ThreatNameTable[i]) << i;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(ElkernThreatNames[i], &ThreatNameTable[7 + i]) << i;
+    EXPECT_EQ(ElkernThreatA, &ThreatNameTable[7]);
+    EXPECT_EQ(ElkernThreatB, &ThreatNameTable[8]);
+    EXPECT_EQ(ElkernThreatC, &ThreatNameTable[9]);
 }
 
 TEST(SignatureTable, SevenWormRowsOverOneRegion) {
@@ -181,33 +181,34 @@ TEST(MatchSignatures, OnlyPeImagesAreLookedAt) {
     }
 }
 
-TEST(RegionChecksum, LengthZeroIsZeroWithoutTheFile) {
-    FileCheckContext context;  // no file at all
+TEST(ViewRegionChecksum, LengthZeroIsZeroWithoutTheFile) {
+    FileView view;
+    OpenFileView(&view, InvalidFileHandle);  // no file at all
     uint32_t checksum = 0xDEADBEEF;
-    EXPECT_TRUE(RegionChecksum(&context, 0x1234, 0, &checksum));
+    EXPECT_TRUE(ViewRegionChecksum(&view, 0x1234, 0, &checksum));
     EXPECT_EQ(checksum, 0u);
 }
 
-TEST(RegionChecksum, RegionUpToTheEndOfTheFile) {
+TEST(ViewRegionChecksum, RegionUpToTheEndOfTheFile) {
     Bytes data(100);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
     OpenedFile file(data);
     ASSERT_TRUE(file.Ok());
-    FileCheckContext context;
-    context.file = file.Handle();
+    FileView view;
+    OpenFileView(&view, file.Handle());
     uint32_t checksum = 0;
-    EXPECT_TRUE(RegionChecksum(&context, 90, 10, &checksum));
+    EXPECT_TRUE(ViewRegionChecksum(&view, 90, 10, &checksum));
     EXPECT_EQ(checksum, testfiles::CrcOf(data, 90, 10));
-    EXPECT_TRUE(RegionChecksum(&context, 0, 100, &checksum));
+    EXPECT_TRUE(ViewRegionChecksum(&view, 0, 100, &checksum));
     EXPECT_EQ(checksum, testfiles::CrcOf(data, 0, 100));
-    EXPECT_FALSE(RegionChecksum(&context, 91, 10, &checksum));
-    EXPECT_FALSE(RegionChecksum(&context, 0, 101, &checksum));
-    EXPECT_FALSE(RegionChecksum(&context, 100, 1, &checksum));
+    EXPECT_FALSE(ViewRegionChecksum(&view, 91, 10, &checksum));
+    EXPECT_FALSE(ViewRegionChecksum(&view, 0, 101, &checksum));
+    EXPECT_FALSE(ViewRegionChecksum(&view, 100, 1, &checksum));
     // Offsets that are negative as file positions read nothing.
-    EXPECT_FALSE(RegionChecksum(&context, 0x80000000u, 4, &checksum));
-    EXPECT_FALSE(RegionChecksum(&context, 0xFFFFFFFCu, 4, &checksum));
+    EXPECT_FALSE(ViewRegionChecksum(&view, 0x80000000u, 4, &checksum));
+    EXPECT_FALSE(ViewRegionChecksum(&view, 0xFFFFFFFCu, 4, &checksum));
     // And the handle still works afterwards.
-    EXPECT_TRUE(RegionChecksum(&context, 10, 4, &checksum));
+    EXPECT_TRUE(ViewRegionChecksum(&view, 10, 4, &checksum));
     EXPECT_EQ(checksum, testfiles::CrcOf(data, 10, 4));
 }
 
