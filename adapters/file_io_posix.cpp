@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <new>
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "engine/file_io.h"
 #include "adapters/file_io_posix.h"
 #include "adapters/file_slots.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <new>
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "engine/file_io.h"
 
 // The wanted position is kept here and the system's file pointer moved only

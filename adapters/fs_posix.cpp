@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdio>  // renameat2
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "adapters/file_io_posix.h"
 #include "scan/fs.h"
 
@@ -146,7 +146,7 @@ bool MovePath(const char* from, const char* to) {
 }
 
 // There are no restart-time operations here, unless a test pretends there
-// are (see fault_seam.h).
+// are (see seams.h).
 bool HasRestartOperations() { return seamRestartRequest != nullptr; }
 
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "scan/fs.h"
 
 const char PathSeparator = '\\';

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/program.h"
+#include "app/seams.h"
 #include "app/texts.h"
 
 namespace {
@@ -28,7 +29,7 @@ void Repaint(HWND label) {
 void OpenVendorSite() {
     char address[256] = "http://";
     std::strncat(address, VendorHost, sizeof address - std::strlen(address) - 1);
-    openWithShell(nullptr, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
+    seamShellExecute(nullptr, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ void InitialiseDialog(HWND dialog) {
 void ShowAbout(HWND dialog) {
     char text[512];
     std::snprintf(text, sizeof text, "%s\n%s\n\n%s", ThreatsHeading, ThreatList, MakerNotice);
-    showMessageBox(dialog, text, ProgramCaption, MB_OK | MB_ICONINFORMATION);
+    seamMessageBox(dialog, text, ProgramCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 // The browser is owned by the dialog, which it disables while it is open:
@@ -146,7 +146,7 @@ void StartScan(HWND dialog) {
     // worker is starting is not undone by it.
     keepScanning.store(1, std::memory_order_relaxed);
     DWORD threadId = 0;
-    HANDLE worker = startThread(nullptr, 0, ScanThreadStart, nullptr, 0, &threadId);
+    HANDLE worker = seamCreateThread(nullptr, 0, ScanThreadStart, nullptr, 0, &threadId);
     if (worker == nullptr) {
         // No worker will ever report: the dialog must not wait for one.
         SetDlgItemTextA(dialog, IDC_SCAN, ScanButtonText);
@@ -165,7 +165,7 @@ void Interrupt() {
 }
 
 void AskToInterrupt(HWND dialog) {
-    const int answer = showMessageBox(dialog, InterruptQuestion, ProgramCaption, MB_YESNO);
+    const int answer = seamMessageBox(dialog, InterruptQuestion, ProgramCaption, MB_YESNO);
     // The report may have come while the question was open.
     if (answer != IDYES || ScanState != StateScanning) return;
     Interrupt();

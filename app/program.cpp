@@ -13,8 +13,8 @@ HFONT LinkFont;
 std::atomic<int32_t> workerProgress{WorkerDone};
 std::atomic<int32_t> sessionEnding{0};
 
-ShellExecuteFunction openWithShell = ShellExecuteA;
-CreateThreadFunction startThread = CreateThread;
+ShellExecuteFunction seamShellExecute = ShellExecuteA;
+CreateThreadFunction seamCreateThread = CreateThread;
 
 // None of these steps is checked: a missing cursor or font only makes the
 // link label plainer, and the dialog works without them.

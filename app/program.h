@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/seams.h"
 #include "platform/message_box.h"
 
 // Scan states of the main dialog.
@@ -55,13 +56,3 @@ LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM l
 // Set or clear WS_DISABLED in the style of a child of MainDialog and repaint it.
 void DisableControl(int id);
 void EnableControl(int id);
-
-// Where the program meets the shell and threads (message boxes: see
-// platform/message_box.h). They point
-// at the platform's functions; tests point them elsewhere to watch or to
-// make them fail, never to change what the program does with the result.
-using ShellExecuteFunction = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-using CreateThreadFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
-                                              LPDWORD);
-extern ShellExecuteFunction openWithShell;
-extern CreateThreadFunction startThread;

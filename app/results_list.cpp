@@ -49,7 +49,7 @@ void ReportResults() {
     // Whenever something infected was found, repaired or not; the worker
     // waits here while the dialog stays usable.
     if (ScanStatistics.infected != 0 && sessionEnding == 0) {
-        showMessageBox(nullptr, RestartWarning, ProgramCaption, MB_OK | MB_ICONWARNING);
+        seamMessageBox(nullptr, RestartWarning, ProgramCaption, MB_OK | MB_ICONWARNING);
     }
     // The buttons and the idle state are the dialog's to change: it does so
     // when this message arrives, on its own thread.

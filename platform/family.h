@@ -5,7 +5,7 @@
 
 enum PlatformFamily { FamilyAuto = -1, FamilyNt = 0, FamilyWin9x = 1 };
 
-// Test seam: tests choose the family; FamilyAuto asks the running system.
-extern PlatformFamily platformFamilyOverride;
-
+// The running family, or the one a test chose through seamPlatformFamily
+// (platform/seams.h).
 bool IsNtFamily();
+

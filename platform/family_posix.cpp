@@ -1,7 +1,8 @@
 #include "platform/family.h"
+#include "platform/seams.h"
 
 // There is no Windows family here; the NT behaviour is the default so that
 // portable code takes the same road as on current Windows.
-PlatformFamily platformFamilyOverride = FamilyAuto;
+PlatformFamily seamPlatformFamily = FamilyAuto;
 
-bool IsNtFamily() { return platformFamilyOverride != FamilyWin9x; }
+bool IsNtFamily() { return seamPlatformFamily != FamilyWin9x; }

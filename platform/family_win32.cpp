@@ -1,10 +1,11 @@
 #include <windows.h>
 
 #include "platform/family.h"
+#include "platform/seams.h"
 
-PlatformFamily platformFamilyOverride = FamilyAuto;
+PlatformFamily seamPlatformFamily = FamilyAuto;
 
 bool IsNtFamily() {
-    if (platformFamilyOverride != FamilyAuto) return platformFamilyOverride == FamilyNt;
+    if (seamPlatformFamily != FamilyAuto) return seamPlatformFamily == FamilyNt;
     return (GetVersion() & 0x80000000u) == 0;
 }

@@ -2,4 +2,4 @@
 
 const char* const ProgramCaption = "Velmora - Klez & Elkern Herramienta de desinfeccion";
 
-MessageBoxFunction showMessageBox = MessageBoxA;
+MessageBoxFunction seamMessageBox = MessageBoxA;

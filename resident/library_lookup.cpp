@@ -1,3 +1,4 @@
 #include "resident/library_lookup.h"
+#include "resident/seams.h"
 
-FARPROC(WINAPI* residentGetProcAddress)(HMODULE, LPCSTR) = GetProcAddress;
+FARPROC(WINAPI* seamGetProcAddress)(HMODULE, LPCSTR) = GetProcAddress;

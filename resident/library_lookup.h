@@ -3,13 +3,11 @@
 
 #include <windows.h>
 
-// Test seam: GetProcAddress unless a test stands in fakes or pretends that a
-// function is missing.
-extern FARPROC(WINAPI* residentGetProcAddress)(HMODULE module, LPCSTR name);
+#include "resident/seams.h"
 
 // GetProcAddress results are typed through void(*)(), the one conversion
 // between function pointer types that compilers accept without complaint.
 template <typename Function>
 Function LookUpFunction(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(residentGetProcAddress(module, name)));
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(seamGetProcAddress(module, name)));
 }

@@ -1,12 +1,12 @@
 #include <new>
 
-#include "platform/family.h"
+#include "platform/seams.h"
 #include "resident/process_enumerator.h"
 #include "resident/process_list.h"
 
 DWORD RunningPlatformId() {
-    if (platformFamilyOverride == FamilyNt) return VER_PLATFORM_WIN32_NT;
-    if (platformFamilyOverride == FamilyWin9x) return VER_PLATFORM_WIN32_WINDOWS;
+    if (seamPlatformFamily == FamilyNt) return VER_PLATFORM_WIN32_NT;
+    if (seamPlatformFamily == FamilyWin9x) return VER_PLATFORM_WIN32_WINDOWS;
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     if (!GetVersionExA(&version)) return 0;

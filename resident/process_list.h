@@ -23,5 +23,5 @@ private:
 };
 
 // dwPlatformId of GetVersionExA (0 when the call fails); a family chosen
-// through platformFamilyOverride stands for the id of that family.
+// through seamPlatformFamily stands for the id of that family.
 DWORD RunningPlatformId();

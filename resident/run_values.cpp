@@ -1,9 +1,10 @@
 #include "resident/resident_sweep.h"
 #include "resident/run_values.h"
+#include "resident/seams.h"
 
 const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-LONG(WINAPI* residentRegOpenKey)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) = RegOpenKeyExA;
+LONG(WINAPI* seamRegOpenKey)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) = RegOpenKeyExA;
 
 namespace {
 
@@ -20,7 +21,7 @@ enum PassResult { NothingDeleted, DeletedOne, KeyUnavailable };
 
 PassResult DeleteFirstThreatValue() {
     HKEY key = nullptr;
-    if (residentRegOpenKey(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    if (seamRegOpenKey(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         return KeyUnavailable;
     }
     DWORD valueCount = 0;

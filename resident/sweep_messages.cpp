@@ -1,6 +1,7 @@
 #include "resident/sweep_messages.h"
 
 #include "platform/message_box.h"
+#include "platform/seams.h"
 
 const char* const ProcessRemovedText = "El proceso Klez eliminado";
 const char* const ProcessNotRemovedText = "El proceso Klez no se ha podido eliminar";
@@ -10,8 +11,8 @@ const char* const ServiceNotRemovedText = "El servicio Klez no se ha podido elim
 
 void ShowSweepMessage(bool removed, const char* removedText, const char* notRemovedText) {
     if (removed) {
-        showMessageBox(nullptr, removedText, ProgramCaption, MB_OK | MB_ICONWARNING);
+        seamMessageBox(nullptr, removedText, ProgramCaption, MB_OK | MB_ICONWARNING);
     } else {
-        showMessageBox(nullptr, notRemovedText, ProgramCaption, MB_OK | MB_ICONERROR);
+        seamMessageBox(nullptr, notRemovedText, ProgramCaption, MB_OK | MB_ICONERROR);
     }
 }

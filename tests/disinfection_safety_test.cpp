@@ -15,7 +15,7 @@
 #include <cerrno>
 #endif
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "engine/file_io.h"
 
 #include "scan/texts.h"

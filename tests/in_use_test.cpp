@@ -20,7 +20,7 @@
 #include <unistd.h>
 #endif
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "scan/deferred.h"
 
 #include "scan/texts.h"
@@ -311,7 +311,7 @@ TEST_F(InUseTest, CuredCopyIsKeptWhenItsReplacementCannotBeFullyScheduled) {
 #endif
         Write("x.exe", host.bytes);
         std::filesystem::remove(copy);
-        platformFamilyOverride = c.family;
+        seamPlatformFamily = c.family;
         seamRequestCount = 0;
         seamFailRequest = c.failingRequest;
         {
@@ -350,7 +350,7 @@ TEST_F(InUseTest, FailedTreatmentOfACopyIsNeverScheduledInTheFilesPlace) {
     const std::string copyOfCopy = copy + ".zq-000";
     Write("y.exe", host.bytes);
     PretendRestartOperations();
-    platformFamilyOverride = FamilyNt;
+    seamPlatformFamily = FamilyNt;
     // The copy of the copy is cured, but putting it in the copy's place
     // fails at its first request; the copy stays infected.
     seamRequestCount = 0;
@@ -392,7 +392,7 @@ TEST_F(InUseTest, TakenCopyNameMovesOnToTheNextNumber) {
 
 #ifdef _WIN32
 TEST_F(InUseTest, OnThe9xFamilyAScheduledDeletionFails) {
-    platformFamilyOverride = FamilyWin9x;
+    seamPlatformFamily = FamilyWin9x;
     Write("w.exe", synth::MakeWormCopy(5, 44).bytes);
     {
         BLOCK_WRITES(block, "w.exe");
@@ -407,7 +407,7 @@ TEST_F(InUseTest, OnThe9xFamilyAScheduledDeletionFails) {
 TEST_F(InUseTest, NtRenameSchedulesDeleteThenMove) {
     Write("s.bin", {1, 2, 3});
     Write("t.bin", {4, 5, 6});
-    platformFamilyOverride = FamilyNt;
+    seamPlatformFamily = FamilyNt;
     ASSERT_EQ(DeferredRename(Path("s.bin").c_str(), Path("t.bin").c_str()), 1);
     const auto pairs = PendingPairs();
     ASSERT_GE(pairs.size(), 2u);
@@ -421,7 +421,7 @@ TEST_F(InUseTest, NtRenameSchedulesDeleteThenMove) {
 TEST_F(InUseTest, The9xFamilyRenamesThroughWininit) {
     Write("s.bin", {1});
     Write("t.bin", {2});
-    platformFamilyOverride = FamilyWin9x;
+    seamPlatformFamily = FamilyWin9x;
     const std::string source = Path("s.bin");
     const std::string target = Path("t.bin");
     ASSERT_EQ(DeferredRename(source.c_str(), target.c_str()), 1);

@@ -8,9 +8,10 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/seams.h"
 #include "resident/library_lookup.h"
 #include "resident/run_values.h"
-#include "platform/message_box.h"
+#include "resident/seams.h"
 #include "resident/sweep_messages.h"
 
 namespace resident_test {
@@ -38,10 +39,10 @@ constexpr DWORD NoStatus = 0xFFFFFFFFu;
 
 BoxRecorder::BoxRecorder() {
     recordedBoxes.clear();
-    showMessageBox = RecordBox;
+    seamMessageBox = RecordBox;
 }
 
-BoxRecorder::~BoxRecorder() { showMessageBox = MessageBoxA; }
+BoxRecorder::~BoxRecorder() { seamMessageBox = MessageBoxA; }
 
 const std::vector<Box>& BoxRecorder::boxes() const { return recordedBoxes; }
 
@@ -216,10 +217,10 @@ LONG WINAPI CountRunKeyOpen(HKEY root, LPCSTR path, DWORD options, REGSAM access
 RunKeyOpenCounter::RunKeyOpenCounter(bool refuse) {
     runKeyOpenings = 0;
     refuseRunKey = refuse;
-    residentRegOpenKey = CountRunKeyOpen;
+    seamRegOpenKey = CountRunKeyOpen;
 }
 
-RunKeyOpenCounter::~RunKeyOpenCounter() { residentRegOpenKey = RegOpenKeyExA; }
+RunKeyOpenCounter::~RunKeyOpenCounter() { seamRegOpenKey = RegOpenKeyExA; }
 
 int RunKeyOpenCounter::count() const { return runKeyOpenings; }
 
@@ -330,10 +331,10 @@ void FakeEnumProcesses::Reset(DWORD processCount) {
 
 LookupFakes::LookupFakes() {
     fakeFunctions.clear();
-    residentGetProcAddress = FakeGetProcAddress;
+    seamGetProcAddress = FakeGetProcAddress;
 }
 
-LookupFakes::~LookupFakes() { residentGetProcAddress = GetProcAddress; }
+LookupFakes::~LookupFakes() { seamGetProcAddress = GetProcAddress; }
 
 void LookupFakes::UseFakeToolhelp() {
     fakeFunctions["CreateToolhelp32Snapshot"] = Address(FakeCreateSnapshot);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/family.h"
+#include "platform/seams.h"
 
 namespace resident_test {
 
@@ -30,8 +30,8 @@ struct BoxRecorder {
 
 // Chooses the platform family while it lives.
 struct FamilyChoice {
-    explicit FamilyChoice(PlatformFamily family) { platformFamilyOverride = family; }
-    ~FamilyChoice() { platformFamilyOverride = FamilyAuto; }
+    explicit FamilyChoice(PlatformFamily family) { seamPlatformFamily = family; }
+    ~FamilyChoice() { seamPlatformFamily = FamilyAuto; }
 };
 
 // A fresh folder below the test build tree, spelled with backslashes as the

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
+#include "platform/seams.h"
 #include "scan/fs.h"
 #include "scan/scan_state.h"
 #include "tests/scan_recorder.h"
@@ -32,7 +33,7 @@ protected:
         detectOnly = false;
         keepScanning.store(1);
         lastVerdict = 0;
-        platformFamilyOverride = FamilyAuto;
+        seamPlatformFamily = FamilyAuto;
         SelectedFolder[0] = '\0';
     }
 
@@ -40,7 +41,7 @@ protected:
         recorder::Reset();
         ResetSeams();
         detectOnly = false;
-        platformFamilyOverride = FamilyAuto;
+        seamPlatformFamily = FamilyAuto;
         std::error_code ignored;
         std::filesystem::permissions(root_, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);

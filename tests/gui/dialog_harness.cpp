@@ -5,7 +5,9 @@
 #include <mutex>
 
 #include "app/program.h"
+#include "app/seams.h"
 #include "app/texts.h"
+#include "platform/seams.h"
 
 namespace gui {
 
@@ -91,8 +93,8 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
 }
 
 DialogSession::DialogSession() {
-    showMessageBox = RecordingMessageBox;
-    openWithShell = RecordingShell;
+    seamMessageBox = RecordingMessageBox;
+    seamShellExecute = RecordingShell;
     ForgetBoxCalls();
     MainDialog = nullptr;
     ScanState = StateInitialising;

@@ -14,8 +14,9 @@
 
 #include "app/program.h"
 #include "app/row_batch.h"
+#include "app/seams.h"
 #include "app/texts.h"
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 #include "scan/walk.h"
 #include "scan/scan_state.h"
 #include "scan/texts.h"
@@ -535,9 +536,9 @@ TEST(Dialog, FailedWorkerStartAndFolderBrowser) {
     ASSERT_TRUE(session.Started());
 
     // A worker that cannot start leaves the dialog idle and usable.
-    startThread = FailingCreateThread;
+    seamCreateThread = FailingCreateThread;
     PressAndWait(ScanButton);
-    startThread = CreateThread;
+    seamCreateThread = CreateThread;
     EXPECT_TRUE(IdleWithEveryButton());
     EXPECT_TRUE(gui::Rows().empty());
 
@@ -545,10 +546,10 @@ TEST(Dialog, FailedWorkerStartAndFolderBrowser) {
     const fs::path folder = FreshFolder("stopped");
     std::ofstream(folder / "a.txt") << "a";
     Select(folder);
-    startThread = StopBeforeWorkerRuns;
+    seamCreateThread = StopBeforeWorkerRuns;
     Press(ScanButton);
     ASSERT_TRUE(WaitFor([] { return gui::Rows().size() == 11u && IdleWithEveryButton(); }));
-    startThread = CreateThread;
+    seamCreateThread = CreateThread;
     EXPECT_EQ(ScanStatistics.files, 0);
     EXPECT_EQ(ScanStatistics.folders, 1);
     ExpectReport(gui::Rows());

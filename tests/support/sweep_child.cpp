@@ -4,8 +4,8 @@
 // status is 100 plus their number, or 1 when the sweep terminated it.
 #include <windows.h>
 
+#include "platform/seams.h"
 #include "resident/resident_sweep.h"
-#include "platform/message_box.h"
 #include "resident/sweep_messages.h"
 
 namespace {
@@ -20,7 +20,7 @@ int WINAPI CountBox(HWND, LPCSTR, LPCSTR, UINT) {
 }  // namespace
 
 int main() {
-    showMessageBox = CountBox;
+    seamMessageBox = CountBox;
     ResidentSweep();
     return 100 + boxes;
 }

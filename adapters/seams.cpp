@@ -1,4 +1,4 @@
-#include "adapters/fault_seam.h"
+#include "adapters/seams.h"
 
 uint32_t seamWriteCount;
 uint32_t seamFailWrite;

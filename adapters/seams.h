@@ -1,4 +1,4 @@
-// Where tests step into the file primitives: make one write or one
+// Where tests step into the adapters: make one write or one
 // restart-time request fail, or change a file just before it is opened for
 // writing, as another program could. Idle unless a test sets them; they cost
 // the scanner one comparison per call.
