@@ -33,7 +33,7 @@ void SetUpResultsList(HWND dialog) {
         const char* title;
         int width;
     };
-    const Column columns[] = {{"Fichero", 350}, {"Estado", 200}};
+    const Column columns[] = {{FileColumnTitle, 350}, {StatusColumnTitle, 200}};
     for (int i = 0; i < 2; ++i) {
         LVCOLUMNA column{};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
@@ -56,11 +56,11 @@ void InitialiseDialog(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_THREATS, ThreatList);
     SetDlgItemTextA(dialog, IDC_PROMOTION, PromotionText);
     SetDlgItemTextA(dialog, IDC_LINK, VendorHost);
-    SetDlgItemTextA(dialog, IDC_OBJECT_LABEL, "Objeto:");
+    SetDlgItemTextA(dialog, IDC_OBJECT_LABEL, ObjectLabel);
     SetDlgItemTextA(dialog, IDC_SCAN, ScanButtonText);
-    SetDlgItemTextA(dialog, IDC_SELECT_FOLDER, "Seleccionar &Ruta");
-    SetDlgItemTextA(dialog, IDC_ABOUT, "A&cerca de");
-    SetDlgItemTextA(dialog, IDCANCEL, "&Salir");
+    SetDlgItemTextA(dialog, IDC_SELECT_FOLDER, SelectFolderButtonText);
+    SetDlgItemTextA(dialog, IDC_ABOUT, AboutButtonText);
+    SetDlgItemTextA(dialog, IDCANCEL, ExitButtonText);
     // Aligned right against a sunken edge, the notice's last stroke would be
     // cut off; a trailing space keeps it clear of the edge.
     char notice[128];

@@ -14,3 +14,9 @@ const char* const InterruptQuestion = "?Realmente quiere abandonar el analisis?"
 const char* const RestartWarning =
     "Tiene que reiniciar y volver a analizar el ordenador\npara que el proceso de la desinfeccion sea completo.";
 const char* const FolderBrowserTitle = "Seleccione la carpeta para analizar";
+const char* const ObjectLabel = "Objeto:";
+const char* const SelectFolderButtonText = "Seleccionar &Ruta";
+const char* const AboutButtonText = "A&cerca de";
+const char* const ExitButtonText = "&Salir";
+const char* const FileColumnTitle = "Fichero";
+const char* const StatusColumnTitle = "Estado";
