@@ -44,7 +44,7 @@ constexpr size_t CopySuffixLength = 7;
 
 // Opens read-only, detects and closes; false when the file cannot be
 // opened, or what was examined was no regular file after all.
-bool Examine(HandledEntry* file, FileCheckContext* context, int* verdict) {
+bool Examine(HandledEntry* file, FileCheckContext* context, Verdict* verdict) {
     context->file = OpenHandledFile(file, OpenMode::Read);
     if (context->file == InvalidFileHandle) return false;
     *verdict = DetectThreat(context);
@@ -130,7 +130,7 @@ void TreatCopy(const HandledEntry& file) {
 }
 
 // Reports a verdict other than infected; true when the call is over.
-bool ReportOtherVerdict(const HandledEntry& file, int verdict, int pass, const FileCheckContext& context) {
+bool ReportOtherVerdict(const HandledEntry& file, Verdict verdict, int pass, const FileCheckContext& context) {
     switch (verdict) {
         case VerdictClean:
             if (pass > 0) ScanStatistics.disinfected += 1;
@@ -154,6 +154,45 @@ bool ReportOtherVerdict(const HandledEntry& file, int verdict, int pass, const F
     }
 }
 
+// Repairs, deletes or treats a copy of the file in hand, which was just
+// found infected; true when the repaired file is to be examined again.
+bool RepairInPlace(HandledEntry* file, FileCheckContext* context) {
+    ClearAttributes(*file);
+    context->file = OpenHandledFile(file, OpenMode::ReadWrite);
+    if (context->file == InvalidFileHandle) {
+        // Without restart-time operations a treated copy could never take
+        // the file's place; making one would only count a cure that never
+        // reaches the user's file.
+        if (HasRestartOperations()) {
+            TreatCopy(*file);
+        } else {
+            Fail(*file);
+        }
+        return false;
+    }
+    RepairResult result = RepairFile(context);
+    // A close that fails may have lost the last writes.
+    if (FileClose(context->file) == 0 && result == RepairDone) result = RepairWriteFailed;
+    context->file = InvalidFileHandle;
+
+    switch (result) {
+        case RepairDone:
+            AddResultRow(file->path, DisinfectedText);
+            return true;
+        case RepairDeleteFile:
+            DeleteFound(*file);
+            return false;
+        case RepairOpenError:
+            AddResultRow(file->path, OpenErrorText);
+            ScanStatistics.openErrors += 1;
+            Fail(*file);
+            return false;
+        default:
+            Fail(*file);
+            return false;
+    }
+}
+
 }  // namespace
 
 void HandleFile(HandledEntry* file) {
@@ -162,7 +201,7 @@ void HandleFile(HandledEntry* file) {
     context.path = file->path;
 
     for (int pass = 0;; ++pass) {
-        int verdict = VerdictClean;
+        Verdict verdict = VerdictClean;
         if (!Examine(file, &context, &verdict)) {
             if (pass == 0) NoteUnopenedFile(file->path);
             ReportUnopenable(file->path);
@@ -178,40 +217,7 @@ void HandleFile(HandledEntry* file) {
             return;
         }
 
-        ClearAttributes(*file);
-        context.file = OpenHandledFile(file, OpenMode::ReadWrite);
-        if (context.file == InvalidFileHandle) {
-            // Without restart-time operations a treated copy could never
-            // take the file's place; making one would only count a cure that
-            // never reaches the user's file.
-            if (HasRestartOperations()) {
-                TreatCopy(*file);
-            } else {
-                Fail(*file);
-            }
-            return;
-        }
-        int result = RepairFile(&context);
-        // A close that fails may have lost the last writes.
-        if (FileClose(context.file) == 0 && result == RepairDone) result = RepairWriteFailed;
-        context.file = InvalidFileHandle;
-
-        switch (result) {
-            case RepairDone:
-                AddResultRow(file->path, DisinfectedText);
-                continue;
-            case RepairDeleteFile:
-                DeleteFound(*file);
-                return;
-            case RepairOpenError:
-                AddResultRow(file->path, OpenErrorText);
-                ScanStatistics.openErrors += 1;
-                Fail(*file);
-                return;
-            default:
-                Fail(*file);
-                return;
-        }
+        if (!RepairInPlace(file, &context)) return;
     }
 }
 
