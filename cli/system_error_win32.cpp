@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdio>
+
 #include "cli/system_error.h"
 
 int LastSystemError() { return static_cast<int>(GetLastError()); }
@@ -11,4 +13,8 @@ bool IsGoneError(int error) {
 
 bool IsReplacedError(int) { return false; }
 
-std::string SystemErrorText(int error) { return "error " + std::to_string(static_cast<unsigned long>(error)); }
+std::string SystemErrorText(int error) {
+    char text[24];
+    std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
+    return text;
+}
