@@ -130,6 +130,14 @@ bool FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode) {
     return true;
 }
 
+FileHandle FileCreate(const char* path) {
+    const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return InvalidFileHandle;
+    return NewFile(FileObject{fd, false, 0, 0, 0, 0, false});
+}
+
+bool FileFlush(FileHandle file) { return file != InvalidFileHandle && fsync(file->fd) == 0; }
+
 int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
     // Closing releases the lock of a read/write handle.

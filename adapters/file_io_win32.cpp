@@ -44,6 +44,16 @@ FileHandle FileOpen(const char* path, OpenMode mode) {
     return file;
 }
 
+FileHandle FileCreate(const char* path) {
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return InvalidFileHandle;
+    auto* file = new (std::nothrow) FileObject{handle, false, 0, 0};
+    if (file == nullptr) CloseHandle(handle);
+    return file;
+}
+
+bool FileFlush(FileHandle file) { return file != InvalidFileHandle && FlushFileBuffers(file->handle) != 0; }
+
 int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
     const BOOL ok = CloseHandle(file->handle);

@@ -145,6 +145,22 @@ bool MovePath(const char* from, const char* to) {
     return true;
 }
 
+bool ReplacePath(const char* from, const char* to) { return rename(from, to) == 0; }
+
+bool MakePrivateFolder(const char* path) {
+    if (mkdir(path, 0700) == 0) return true;
+    struct stat info {};
+    return errno == EEXIST && lstat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool FolderIdentity(const char* path, uint64_t* device, uint64_t* inode) {
+    struct stat info {};
+    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    *device = static_cast<uint64_t>(info.st_dev);
+    *inode = static_cast<uint64_t>(info.st_ino);
+    return true;
+}
+
 // There are no restart-time operations here, unless a test pretends there
 // are (see seams.h).
 bool HasRestartOperations() { return seamRestartRequest != nullptr; }

@@ -182,9 +182,19 @@ void EnterUnopened(int error) {
     Queue(TreeEvent::LeaveFolder);
 }
 
+bool Skipped(const Entry& entry) {
+    return treeLimits.skipFolder && entry.device == treeLimits.skipDevice && entry.inode == treeLimits.skipInode;
+}
+
 // entry is copied: the level it comes from may move when a deeper one is
 // added.
 void Descend(const Entry entry) {
+    if (Skipped(entry)) return;
+    if (treeLimits.stayOnDevice && entry.device != levels[0].device) {
+        shownPath.push_back('/');
+        Queue(TreeEvent::FolderProblem, FolderProblem::OtherDevice);
+        return;
+    }
     const Level& parent = levels.back();
     const int fd = openat(parent.fd, parent.listing.Name(entry), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info {};

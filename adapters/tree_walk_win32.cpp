@@ -4,59 +4,74 @@
 #include <windows.h>
 
 #include <cstring>
-#include <vector>
 
 #include "scan/scan_state.h"
 #include "scan/tree_walk.h"
 
 namespace {
 
+// All zeros is a level just entered, so that the levels need no code to be
+// set up.
 struct Level {
-    HANDLE find = INVALID_HANDLE_VALUE;
-    size_t pathLength = 0;  // with the trailing separator
-    bool listed = false;
-    bool listable = true;  // false when the path could not take its separator
-    bool hasEntry = false;  // data holds an entry not yet visited
-    WIN32_FIND_DATAA data{};
+    HANDLE find;  // null until the folder is listed
+    size_t pathLength;  // with the trailing separator
+    bool listed;
+    bool unlistable;  // the path could not take its separator
+    bool hasEntry;  // data holds an entry not yet visited
+    WIN32_FIND_DATAA data;
 };
 
-std::vector<Level> levels;
+// Each level adds at least a name and its separator to the path, so the
+// buffer's size bounds the depth. A fixed array keeps the dialog free of the
+// heap and of the library's exception machinery that a vector would bring.
+constexpr size_t MaxLevels = ObjectPathSize / 2 + 1;
+Level levels[MaxLevels];
+size_t depth = 0;
 char path[ObjectPathSize];
 bool stopped = false;
 bool startPending = false;
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
+// path holds a subfolder's path: is it the one to pass over?
+bool Skipped() {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    return treeLimits.skipFolder && FolderIdentity(path, &device, &inode) && device == treeLimits.skipDevice &&
+           inode == treeLimits.skipInode;
+}
+
 // path holds the folder's path; it takes its separator if it fits.
 void Enter() {
     size_t length = std::strlen(path);
-    Level level;
+    Level level{};
     if (length == 0 || path[length - 1] != PathSeparator) {
         if (length + 1 < ObjectPathSize) {
             path[length++] = PathSeparator;
             path[length] = '\0';
         } else {
-            level.listable = false;
+            level.unlistable = true;
         }
     }
     level.pathLength = length;
-    levels.push_back(level);
+    if (depth < MaxLevels) levels[depth++] = level;
 }
 
 void CloseLevel(Level* level) {
-    if (level->find != INVALID_HANDLE_VALUE) FindClose(level->find);
-    level->find = INVALID_HANDLE_VALUE;
+    if (level->find != nullptr) FindClose(level->find);
+    level->find = nullptr;
 }
 
 // Lists the innermost folder; true when that gives a step of its own.
 bool List(Level* level, TreeStep* step) {
     level->listed = true;
-    if (!level->listable) return false;
+    if (level->unlistable) return false;
     char pattern[ObjectPathSize + 4];
     std::memcpy(pattern, path, level->pathLength);
     std::memcpy(pattern + level->pathLength, "*.*", 4);
-    level->find = FindFirstFileA(pattern, &level->data);
-    if (level->find != INVALID_HANDLE_VALUE) {
+    HANDLE find = FindFirstFileA(pattern, &level->data);
+    if (find != INVALID_HANDLE_VALUE) {
+        level->find = find;
         level->hasEntry = true;
         return false;
     }
@@ -69,8 +84,7 @@ bool List(Level* level, TreeStep* step) {
 }  // namespace
 
 void OpenTree(const HandledEntry& start) {
-    for (Level& level : levels) CloseLevel(&level);
-    levels.clear();
+    while (depth > 0) CloseLevel(&levels[--depth]);
     stopped = false;
     const size_t length = std::strlen(start.path);
     const size_t kept = length < ObjectPathSize ? length : ObjectPathSize - 1;
@@ -83,7 +97,7 @@ void OpenTree(const HandledEntry& start) {
 bool NextStep(TreeStep* step) {
     *step = TreeStep{};
     step->entry = EntryForPath(path);
-    if (levels.empty()) return false;
+    if (depth == 0) return false;
     if (startPending) {
         // The starting folder is announced before it is listed.
         startPending = false;
@@ -91,8 +105,8 @@ bool NextStep(TreeStep* step) {
         return true;
     }
     for (;;) {
-        if (levels.empty()) return false;
-        Level& level = levels.back();
+        if (depth == 0) return false;
+        Level& level = levels[depth - 1];
         path[level.pathLength] = '\0';
         if (!level.listed && !stopped) {
             if (List(&level, step)) return true;
@@ -101,7 +115,7 @@ bool NextStep(TreeStep* step) {
         if (stopped || !level.hasEntry) {
             const bool announce = level.listed;
             CloseLevel(&level);
-            levels.pop_back();
+            depth -= 1;
             if (!announce) continue;
             step->event = TreeEvent::LeaveFolder;
             return true;
@@ -118,7 +132,14 @@ bool NextStep(TreeStep* step) {
             step->event = TreeEvent::File;
             return true;
         }
-        if (IsDotEntry(data.cFileName)) continue;
+        if (IsDotEntry(data.cFileName) || Skipped()) continue;
+        if (treeLimits.stayOnDevice && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            const size_t end = level.pathLength + length;
+            if (end + 1 < ObjectPathSize) std::memcpy(path + end, "\\", 2);
+            step->event = TreeEvent::FolderProblem;
+            step->problem = FolderProblem::OtherDevice;
+            return true;
+        }
         Enter();
         step->event = TreeEvent::EnterFolder;
         return true;

@@ -64,3 +64,6 @@ void NoteUnopenedFile(const char*) {}
 void NoteUnlistedFolder(const char*, FolderProblem, int) {}
 void NotePathTooLong(const char*) {}
 void NoteFileExamined() {}
+// The dialog keeps nothing of what it changes.
+bool SaveBeforeChange(const HandledEntry&, FileHandle) { return true; }
+void NoteChangeDone(HandledEntry*, ChangeOutcome, const char*) {}

@@ -33,6 +33,9 @@ SCAN_EXE = os.path.join(WIN64, "cli", "velmora-scan.exe")
 OLD_SCAN = os.environ.get("BENCH_BEFORE_SCAN", "")
 OLD_SCAN_EXE = os.environ.get("BENCH_BEFORE_SCAN_EXE", "")
 BEFORE = os.environ.get("BENCH_BEFORE_LABEL", "before the change")
+# How the earlier builds write the path column (see row_paths): "plain" for
+# builds from before the escapes, "escaped" for those that escaped every row.
+BEFORE_ROWS = os.environ.get("BENCH_BEFORE_ROWS", "plain")
 
 CLAM_LEAN = ["--scan-pe=no", "--scan-elf=no", "--scan-ole2=no", "--scan-pdf=no", "--scan-swf=no",
              "--scan-html=no", "--scan-xmldocs=no", "--scan-hwp3=no", "--scan-archive=no",
@@ -69,37 +72,50 @@ def best_of(runs, cmd, env=None, cold_tree=None):
     return best
 
 
-def row_paths(output, windows=False, escaped=True):
-    """The path column of every result row, its escapes undone (a backslash
-    before \\, t, n, r or xHH; the output of a build from before the escapes
-    is read as it stands); Windows paths as the POSIX paths they name."""
+def unescape(text):
+    """Undoes the escapes of a row's path: a backslash before \\, t, n, r or
+    xHH."""
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt == "x" and i + 3 < len(text):
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+            out.append({"t": "\t", "n": "\n", "r": "\r"}.get(nxt, nxt))
+            i += 2
+            continue
+        out.append(text[i])
+        i += 1
+    return "".join(out)
+
+
+def row_paths(output, windows=False, rows="marked"):
+    """The path column of every result row, its escapes undone; Windows paths
+    as the POSIX paths they name. rows says how the build writes them:
+    "marked", escaped only in the rows that begin with a backslash (as the
+    coreutils checksum tools do); "escaped", every row escaped, without the
+    mark (builds from before the mark); "plain", never escaped (builds from
+    before the escapes)."""
     paths = set()
     for line in output.splitlines():
         if "\t" not in line:
             continue
-        text, out, i = line.split("\t", 1)[0], [], 0
-        while i < len(text):
-            if escaped and text[i] == "\\" and i + 1 < len(text):
-                nxt = text[i + 1]
-                if nxt == "x" and i + 3 < len(text):
-                    out.append(chr(int(text[i + 2:i + 4], 16)))
-                    i += 4
-                    continue
-                out.append({"t": "\t", "n": "\n", "r": "\r"}.get(nxt, nxt))
-                i += 2
-                continue
-            out.append(text[i])
-            i += 1
-        path = "".join(out)
+        text = line.split("\t", 1)[0]
+        if rows == "escaped" or (rows == "marked" and text.startswith("\\")):
+            path = unescape(text[1:] if rows == "marked" else text)
+        else:
+            path = text
         if windows and len(path) > 2 and path[1] == ":":
             path = path[2:].replace("\\", "/")
         paths.add(path)
     return paths
 
 
-def found_all(output, threats, windows=False, escaped=True):
-    rows = row_paths(output, windows, escaped)
-    return [path for path in threats if path not in rows]
+def found_all(output, threats, windows=False, rows="marked"):
+    rows_found = row_paths(output, windows, rows)
+    return [path for path in threats if path not in rows_found]
 
 
 def clam_found_all(output, threats):
@@ -175,7 +191,7 @@ def main():
             if OLD_SCAN and os.path.exists(OLD_SCAN):
                 t = best_of(args.runs, [OLD_SCAN, "--detect-only", tree])
                 rows.append((size, "velmora-scan --detect-only, " + BEFORE, t[0], size / t[0], t[1],
-                             found_all(t[2], threats, escaped=False), ""))
+                             found_all(t[2], threats, rows=BEFORE_ROWS), ""))
                 print("before %.3f s" % t[0], flush=True)
 
             if wine:
@@ -187,7 +203,7 @@ def main():
                     t = best_of(args.runs, [WINE, OLD_SCAN_EXE, "--detect-only", "Z:" + tree.replace("/", "\\")],
                                 env=wine_env)
                     rows.append((size, "velmora-scan.exe (wine64), " + BEFORE, t[0], size / t[0], t[1],
-                                 found_all(t[2], threats, windows=True, escaped=False), ""))
+                                 found_all(t[2], threats, windows=True, rows=BEFORE_ROWS), ""))
                     print("wine before %.3f s" % t[0], flush=True)
 
             if clam:

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/progress.h"
+#include "cli/quarantine.h"
 #include "cli/row_text.h"
 #include "cli/system_error.h"
 #include "cli/texts.h"
@@ -23,8 +24,12 @@ void ShowObject(const char* path) { ProgressFolder(path); }
 
 void ReportScanError(const char* path, const char* reason, int error) {
     scanErrors = true;
+    ReportScanNote(path, reason, error);
+}
+
+void ReportScanNote(const char* path, const char* reason, int error) {
     std::string line = ProgramPrefix;
-    AppendEscaped(&line, path);
+    AppendRowPath(&line, path);
     line.append(": ").append(reason);
     if (error != 0) line.append(" (").append(SystemErrorText(error)).append(")");
     line.push_back('\n');
@@ -38,7 +43,7 @@ void ReportScanError(const char* path, const char* reason, int error) {
 void AddResultRow(const char* object, const char* status) {
     if (outputFailed) return;
     std::string row;
-    AppendEscaped(&row, object);
+    AppendRowPath(&row, object);
     row.append("\t").append(status).push_back('\n');
     ProgressClear();
     if (std::fputs(row.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return;
@@ -80,9 +85,20 @@ void NoteUnlistedFolder(const char* path, FolderProblem problem, int error) {
         case FolderProblem::Moved:
             ReportScanError(path, MovedFolderText);
             return;
+        case FolderProblem::OtherDevice:
+            ReportScanNote(path, OtherDeviceText);
+            return;
     }
 }
 
 void NotePathTooLong(const char* path) { ReportScanError(path, EntryTooLongText); }
 
 void NoteFileExamined() { ProgressTick(); }
+
+bool SaveBeforeChange(const HandledEntry& file, FileHandle examined) {
+    return !QuarantineActive() || SaveToQuarantine(file, examined);
+}
+
+void NoteChangeDone(HandledEntry* file, ChangeOutcome outcome, const char* curedCopy) {
+    if (QuarantineActive()) RecordChange(file, outcome, curedCopy);
+}

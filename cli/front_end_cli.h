@@ -10,3 +10,6 @@ extern bool scanErrors;
 // the reason, followed by the system's reason when error is not 0; the run
 // then ends with the error bit in its exit status.
 void ReportScanError(const char* path, const char* reason, int error = 0);
+// The same line for what is no error (the run's exit status is not
+// touched).
+void ReportScanNote(const char* path, const char* reason, int error = 0);

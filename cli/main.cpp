@@ -5,11 +5,13 @@
 
 #include "cli/front_end_cli.h"
 #include "cli/progress.h"
+#include "cli/quarantine.h"
 #include "cli/starting_path.h"
 #include "cli/stop_requests.h"
 #include "cli/texts.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
+#include "scan/tree_walk.h"
 
 #ifndef VELMORA_VERSION
 #define VELMORA_VERSION "0.0.0"
@@ -45,35 +47,49 @@ int ExitStatus(bool stopped) {
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     std::vector<const char*> paths;
-    bool options = true;
     bool quiet = false;
+    const char* quarantine = nullptr;
+    const char* restore = nullptr;
+    bool oneFileSystem = false;
+};
+
+// Parses the arguments; -1 when the scan may go on, otherwise the exit
+// status of a run that ends here (--help, --version, a usage error).
+int ParseArguments(int argc, char** argv, Options* options) {
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (options && std::strcmp(arg, "--") == 0) {
-            options = false;
-        } else if (options && std::strcmp(arg, "--help") == 0) {
+        const bool option = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
+        if (!option) {
+            options->paths.push_back(arg);
+        } else if (std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (std::strcmp(arg, "--help") == 0) {
             return PrintText(UsageText);
-        } else if (options && std::strcmp(arg, "--version") == 0) {
+        } else if (std::strcmp(arg, "--version") == 0) {
             return PrintText("velmora-scan " VELMORA_VERSION "\n");
-        } else if (options && std::strcmp(arg, "--detect-only") == 0) {
+        } else if (std::strcmp(arg, "--detect-only") == 0) {
             detectOnly = true;
-        } else if (options && std::strcmp(arg, "--quiet") == 0) {
-            quiet = true;
-        } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            return UsageError(UnknownOptionText, arg);
+        } else if (std::strcmp(arg, "--quiet") == 0) {
+            options->quiet = true;
+        } else if (std::strcmp(arg, "-x") == 0 || std::strcmp(arg, "--one-file-system") == 0) {
+            options->oneFileSystem = true;
+        } else if (std::strcmp(arg, "--quarantine") == 0 || std::strcmp(arg, "--restore") == 0) {
+            if (i + 1 == argc) return UsageError(MissingArgumentText, arg);
+            (arg[2] == 'q' ? options->quarantine : options->restore) = argv[++i];
         } else {
-            paths.push_back(arg);
+            return UsageError(UnknownOptionText, arg);
         }
     }
-    if (paths.empty()) return UsageError(NoPathText, "");
+    if (options->restore == nullptr && options->paths.empty()) return UsageError(NoPathText, "");
+    return -1;
+}
 
-    // Every starting path is checked before anything is scanned, so that a
-    // typing error does not pass as a clean result; each bad one is named.
-    std::vector<StartingPath> starts;
+// Every starting path is checked before anything is scanned, so that a
+// typing error does not pass as a clean result; each bad one is named.
+bool CheckStartingPaths(const std::vector<const char*>& paths, std::vector<StartingPath>* starts) {
     bool usable = true;
     for (const char* path : paths) {
         StartingPath start{};
@@ -82,26 +98,51 @@ int main(int argc, char** argv) {
             continue;
         }
         bool repeated = false;
-        for (const StartingPath& earlier : starts) repeated = repeated || SameStartingPath(earlier, start);
+        for (const StartingPath& earlier : *starts) repeated = repeated || SameStartingPath(earlier, start);
         if (repeated) {
             CloseStartingPath(&start);
         } else {
-            starts.push_back(start);
+            starts->push_back(start);
         }
     }
-    if (!usable) {
+    if (usable) return true;
+    for (StartingPath& start : *starts) CloseStartingPath(&start);
+    return false;
+}
+
+// The quarantine folder is opened before the scan and never walked, even
+// when it lies in the tree: what it holds is the scan's own.
+bool OpenQuarantineFolder(const char* folder) {
+    if (!OpenQuarantine(folder)) return false;
+    treeLimits.skipFolder = FolderIdentity(folder, &treeLimits.skipDevice, &treeLimits.skipInode);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int ended = ParseArguments(argc, argv, &options);
+    if (ended >= 0) return ended;
+    if (options.restore != nullptr) return RestoreFromQuarantine(options.restore, options.paths);
+
+    std::vector<StartingPath> starts;
+    if (!CheckStartingPaths(options.paths, &starts)) return ExitError;
+    if (options.quarantine != nullptr && !detectOnly && !OpenQuarantineFolder(options.quarantine)) {
         for (StartingPath& start : starts) CloseStartingPath(&start);
         return ExitError;
     }
+    treeLimits.stayOnDevice = options.oneFileSystem;
 
     ResetScanStatistics();
     keepScanning.store(1, std::memory_order_relaxed);
     InstallStopRequests();
-    ProgressStart(quiet);
+    ProgressStart(options.quiet);
     for (size_t i = 0; i < starts.size() && StillScanning(); ++i) {
         ScanStartingPath(&starts[i]);
     }
     for (StartingPath& start : starts) CloseStartingPath(&start);
+    CloseQuarantine();
     // Only a stop request clears the flag during the scan; read it once, so
     // that the exit status says what the report covers.
     const bool stopped = !StillScanning();

@@ -71,7 +71,7 @@ void Draw(uint32_t now) {
                   static_cast<unsigned long long>(rate));
     std::string line = counts;
     std::string shown;
-    AppendEscaped(&shown, folder.c_str());
+    AppendShownText(&shown, folder.c_str());
     if (line.size() + shown.size() > LineWidth) {
         // The end of the folder's path says most about where the scan is.
         const size_t room = LineWidth > line.size() + 3 ? LineWidth - line.size() - 3 : 0;

@@ -6,8 +6,12 @@ const char UsageText[] =
     "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
     "infected hosts are repaired in place, worm copies are deleted.\n"
     "Prints one line per finding or action (path, tab, status), then the report.\n"
-    "In the path, backslash, tab, newline, carriage return and other control\n"
-    "bytes are written as \\\\, \\t, \\n, \\r and \\xHH, so every line has one tab.\n"
+    "A path is written as it is unless it holds a control byte or a backslash\n"
+    "(on Windows, where the backslash separates folders: unless it holds a\n"
+    "control byte or begins with a backslash). Such a path is escaped and its\n"
+    "line begins with a backslash: backslash, tab, newline, carriage return and\n"
+    "other control bytes are written as \\\\, \\t, \\n, \\r and \\xHH, so every\n"
+    "line has one tab. Paths on standard error follow the same rule.\n"
     "On a terminal, standard error shows the progress of the scan.\n"
     "Exit status: the sum of\n"
     "  1  something was found\n"
@@ -41,3 +45,15 @@ const char UnopenedFolderText[] = "cannot open the folder";
 const char ReplacedFolderText[] = "cannot list the folder: it was replaced during the scan";
 const char MovedFolderText[] = "the folder was moved during the scan; the rest of it is not examined";
 const char EntryTooLongText[] = "an entry's path is too long; it is not examined";
+const char OtherDeviceText[] = "on another file system; not examined (--one-file-system)";
+
+const char ManifestName[] = "manifest.txt";
+const char QuarantineUnusableText[] = "cannot use as a quarantine";
+const char QuarantineSaveFailedText[] = "cannot be saved into the quarantine; it is left as it is";
+const char QuarantineRecordFailedText[] = "cannot write the quarantine's manifest";
+const char RestoredText[] = "restaurado";
+const char RestoreChangedText[] = "changed since the scan; not restored";
+const char RestoreUnreadableText[] = "cannot be read; not restored";
+const char RestoreDamagedText[] = "the saved copy is damaged or cannot be read; not restored";
+const char RestoreFailedText[] = "cannot be put back";
+const char MissingArgumentText[] = "a value is missing after ";

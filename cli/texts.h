@@ -23,3 +23,16 @@ extern const char UnopenedFolderText[];
 extern const char ReplacedFolderText[];
 extern const char MovedFolderText[];
 extern const char EntryTooLongText[];
+extern const char OtherDeviceText[];
+
+// The quarantine and the restore.
+extern const char ManifestName[];
+extern const char QuarantineUnusableText[];
+extern const char QuarantineSaveFailedText[];
+extern const char QuarantineRecordFailedText[];
+extern const char RestoredText[];
+extern const char RestoreChangedText[];
+extern const char RestoreUnreadableText[];
+extern const char RestoreDamagedText[];
+extern const char RestoreFailedText[];
+extern const char MissingArgumentText[];

@@ -15,6 +15,11 @@ enum class OpenMode { Read, ReadWrite };
 
 FileHandle FileOpen(const char* path, OpenMode mode);
 int FileClose(FileHandle file);
+// Creates a new file for reading and writing, readable by its owner alone
+// where the platform can say so; fails when path exists (a link included).
+FileHandle FileCreate(const char* path);
+// Brings what was written to the disk; false when that failed.
+bool FileFlush(FileHandle file);
 
 // Transfer counts are what the platform reports; a failed or short
 // transfer only shows as a smaller count.

@@ -35,3 +35,15 @@ void NoteUnlistedFolder(const char* path, FolderProblem problem, int error);
 void NotePathTooLong(const char* path);
 // A file of a walk has been examined.
 void NoteFileExamined();
+
+// What became of a file that was saved before it was changed.
+enum class ChangeOutcome { Disinfected, Deleted, DisinfectedAtRestart, DeletedAtRestart, Failed };
+
+// Before the first change to the file in hand (a repair, a deletion, a copy
+// to take its place), while the examined file is still open: a front end
+// that keeps what it changes saves it here, from that very open file. False
+// when it could not: the file is then left as it is.
+bool SaveBeforeChange(const HandledEntry& file, FileHandle examined);
+// After the handling of a file that SaveBeforeChange saved. curedCopy names
+// the copy that takes the file's place at the next restart, or is null.
+void NoteChangeDone(HandledEntry* file, ChangeOutcome outcome, const char* curedCopy);

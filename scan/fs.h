@@ -56,6 +56,15 @@ bool PathExists(const char* path);
 bool CopyFileNew(const char* from, const char* to);  // fails when to exists
 bool DeletePath(const char* path);
 bool MovePath(const char* from, const char* to);  // fails when to exists
+// Puts from in to's place, replacing what is there.
+bool ReplacePath(const char* from, const char* to);
+
+// A folder of the program's own, private to its owner where the platform
+// can say so; true also when it is there already.
+bool MakePrivateFolder(const char* path);
+// The identity of the folder path names (on Windows the volume and the
+// file index); false where it cannot be told.
+bool FolderIdentity(const char* path, uint64_t* device, uint64_t* inode);
 
 // Restart-time requests. Only the Windows NT family carries out scheduled
 // deletions and moves; the 95/98/Me family takes renames from wininit.ini.

@@ -42,18 +42,35 @@ constexpr int MaxPasses = 256;
 constexpr uint32_t CopyNameCount = 0x1000;  // ".zq-000" to ".zq-FFF"
 constexpr size_t CopySuffixLength = 7;
 
-// Opens read-only, detects and closes; false when the file cannot be
-// opened, or what was examined was no regular file after all.
-bool Examine(HandledEntry* file, FileCheckContext* context, Verdict* verdict) {
+// The copy made of a file in use is the scan's own: it is neither saved
+// before its treatment nor reported as saved.
+bool handlingCopy = false;
+// The cured copy that takes the place of the file in hand at the next
+// restart, once that is scheduled; empty otherwise.
+char curedCopy[ObjectPathSize];
+
+enum class Examined { Unopened, Done, NotSaved };
+
+// Opens read-only, detects and closes. Unopened also stands for what turns
+// out not to be a regular file after all. A file found infected on the first
+// pass is saved, when the front end keeps what it changes, while it is still
+// open: NotSaved when that failed.
+Examined Examine(HandledEntry* file, FileCheckContext* context, bool firstPass, Verdict* verdict) {
     context->file = OpenHandledFile(file, OpenMode::Read);
-    if (context->file == InvalidFileHandle) return false;
+    if (context->file == InvalidFileHandle) return Examined::Unopened;
     *verdict = DetectThreat(context);
-    const bool pinned = *verdict == VerdictClean || PinExaminedFile(file, context->file);
+    Examined result = Examined::Done;
+    if (*verdict != VerdictClean && !PinExaminedFile(file, context->file)) {
+        result = Examined::Unopened;
+    } else if (*verdict == VerdictInfected && firstPass && !detectOnly && !handlingCopy &&
+               !SaveBeforeChange(*file, context->file)) {
+        result = Examined::NotSaved;
+    }
     // A copy's treatment reads lastVerdict: what was not examined is no cure.
-    lastVerdict = pinned ? *verdict : VerdictOpenError;
+    lastVerdict = result == Examined::Unopened ? VerdictOpenError : *verdict;
     FileClose(context->file);
     context->file = InvalidFileHandle;
-    return pinned;
+    return result;
 }
 
 // The call that treats a copy reads lastVerdict to learn the copy's fate,
@@ -106,7 +123,9 @@ void TreatCopy(const HandledEntry& file) {
     AddResultRow(file.path, CopyMadeText);
 
     HandledEntry copied = EntryForPath(copy);
+    handlingCopy = true;
     HandleFile(&copied);
+    handlingCopy = false;
 
     if (lastVerdict == RepairDeleteFile) {
         DeleteFound(file);
@@ -119,6 +138,7 @@ void TreatCopy(const HandledEntry& file) {
         return;
     }
     if (DeferredRename(copy, file.path)) {
+        std::memcpy(curedCopy, copy, length + CopySuffixLength + 1);
         ScanStatistics.disinfectedAtRestart += 1;
         AddResultRow(file.path, DisinfectedAtRestartText);
         return;
@@ -193,32 +213,56 @@ bool RepairInPlace(HandledEntry* file, FileCheckContext* context) {
     }
 }
 
+// What the counters say became of a file since before; the first that
+// applies, so that a copy deleted on its way does not hide the file's fate.
+ChangeOutcome OutcomeSince(const ScanCounters& before) {
+    if (ScanStatistics.failed != before.failed) return ChangeOutcome::Failed;
+    if (ScanStatistics.disinfectedAtRestart != before.disinfectedAtRestart) return ChangeOutcome::DisinfectedAtRestart;
+    if (ScanStatistics.deletedAtRestart != before.deletedAtRestart) return ChangeOutcome::DeletedAtRestart;
+    if (ScanStatistics.deleted != before.deleted) return ChangeOutcome::Deleted;
+    return ChangeOutcome::Disinfected;
+}
+
+// Examines, and repairs as long as a repair leaves an infection behind;
+// true when the file was saved before its first change.
+bool HandlePasses(HandledEntry* file) {
+    FileCheckContext context;
+    context.path = file->path;
+    for (int pass = 0;; ++pass) {
+        Verdict verdict = VerdictClean;
+        const Examined examined = Examine(file, &context, pass == 0, &verdict);
+        if (examined == Examined::Unopened) {
+            if (pass == 0) NoteUnopenedFile(file->path);
+            ReportUnopenable(file->path);
+            return pass > 0;
+        }
+        if (ReportOtherVerdict(*file, verdict, pass, context)) return pass > 0;
+
+        if (pass == 0) ScanStatistics.infected += 1;
+        AddNamedRow(*file, InfectedPrefix, context.threatName);
+        if (detectOnly) return false;
+        if (examined == Examined::NotSaved || pass + 1 >= MaxPasses) {
+            // Nothing is changed that could not be saved first.
+            Fail(*file);
+            return pass > 0;
+        }
+        if (!RepairInPlace(file, &context)) return true;
+    }
+}
+
 }  // namespace
 
 void HandleFile(HandledEntry* file) {
     ScanStatistics.files += 1;
-    FileCheckContext context;
-    context.path = file->path;
-
-    for (int pass = 0;; ++pass) {
-        Verdict verdict = VerdictClean;
-        if (!Examine(file, &context, &verdict)) {
-            if (pass == 0) NoteUnopenedFile(file->path);
-            ReportUnopenable(file->path);
-            return;
-        }
-        if (ReportOtherVerdict(*file, verdict, pass, context)) return;
-
-        if (pass == 0) ScanStatistics.infected += 1;
-        AddNamedRow(*file, InfectedPrefix, context.threatName);
-        if (detectOnly) return;
-        if (pass + 1 >= MaxPasses) {
-            Fail(*file);
-            return;
-        }
-
-        if (!RepairInPlace(file, &context)) return;
+    if (handlingCopy) {
+        HandlePasses(file);
+        return;
     }
+    curedCopy[0] = '\0';
+    const ScanCounters before = ScanStatistics;
+    if (!HandlePasses(file)) return;
+    const ChangeOutcome outcome = OutcomeSince(before);
+    NoteChangeDone(file, outcome, outcome == ChangeOutcome::DisinfectedAtRestart ? curedCopy : nullptr);
 }
 
 void HandleFile() {

@@ -1,5 +1,7 @@
 #include "scan/scan_state.h"
 
+#include "scan/tree_walk.h"
+
 char CurrentObjectPath[ObjectPathSize];
 char SelectedFolder[SelectedFolderSize];
 ScanCounters ScanStatistics;
@@ -8,3 +10,4 @@ int32_t lastVerdict;
 bool detectOnly;
 
 void ResetScanStatistics() { ScanStatistics = ScanCounters{}; }
+TreeLimits treeLimits;

@@ -20,7 +20,21 @@ enum class FolderProblem {
     Unopened,  // a subfolder could not be opened (error says why)
     Replaced,  // swapped for something else since it was listed
     Moved,     // moved away while the walk was inside it: the rest is skipped
+    OtherDevice,  // on another file system than the start, passed over as asked
 };
+
+// Where walks stop, set by a front end before it walks.
+struct TreeLimits {
+    // Do not descend into a folder on another file system than the start's
+    // (Windows: a mounted volume or junction).
+    bool stayOnDevice = false;
+    // A folder with this identity (see FolderIdentity) is passed over in
+    // silence: the program's own folder inside the tree.
+    bool skipFolder = false;
+    uint64_t skipDevice = 0;
+    uint64_t skipInode = 0;
+};
+extern TreeLimits treeLimits;
 
 struct TreeStep {
     TreeEvent event = TreeEvent::EnterFolder;

@@ -95,28 +95,49 @@ grep -q "	desinfectado$" "$work/out" || fail "no row for a repaired host"
 grep -q "^Infectado:	0$" "$work/out" || fail "second run still finds infected files"
 
 # --- rows that cannot be forged ----------------------------------------------
-# Names carrying a tab, a newline, a backslash and other control bytes stay
-# inside their own row, escaped.
+# As the coreutils checksum tools do: a path holding a control byte or a
+# backslash is escaped and its row begins with a backslash; any other path is
+# written as it is. Names carrying a tab, a newline, a backslash and other
+# control bytes so stay inside their own row.
 rm -rf "$work/forge"
 mkdir -p "$work/forge"
 worm="$work/pristine/worm_a.exe"
 cp "$worm" "$work/forge/$(printf 'a\teliminado\nInfome del analisis\t.exe')"
 cp "$worm" "$work/forge/$(printf 'b\\x\r\001\177.exe')"
 cp "$worm" "$work/forge/$(printf 'c\\t.exe')"
+cp "$worm" "$work/forge/$(printf 'back\\slash.exe')"
+cp "$worm" "$work/forge/$(printf 'new\nline.exe')"
+cp "$worm" "$work/forge/plain name.exe"
 "$scan" --detect-only "$work/forge" >"$work/out"; expect_exit 1 $? "forged names"
-[ "$(wc -l <"$work/out")" -eq 14 ] || fail "forged names: expected 3 rows and the report, got $(wc -l <"$work/out") lines"
+[ "$(wc -l <"$work/out")" -eq 17 ] || fail "forged names: expected 6 rows and the report, got $(wc -l <"$work/out") lines"
 [ "$(awk -F '\t' 'NF != 2' "$work/out" | wc -l)" -eq 0 ] || fail "forged names: a line without exactly one tab"
 [ "$(grep -c '^Infome del analisis' "$work/out")" -eq 1 ] || fail "forged names: a forged report heading"
-grep -qxF "$work/forge/a\\teliminado\\nInfome del analisis\\t.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
+[ "$(grep -c '^\\' "$work/out")" -eq 5 ] || fail "forged names: expected 5 rows marked as escaped"
+grep -qxF "\\$work/forge/a\\teliminado\\nInfome del analisis\\t.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
     fail "forged names: tab and newline not escaped"
-grep -qxF "$work/forge/b\\\\x\\r\\x01\\x7F.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
+grep -qxF "\\$work/forge/b\\\\x\\r\\x01\\x7F.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
     fail "forged names: backslash, carriage return or control bytes not escaped"
 # A name that looks like an escape cannot pass for one.
-grep -qxF "$work/forge/c\\\\t.exe	infectado: Win32.Klez.A@mm" "$work/out" || fail "forged names: a literal backslash-t"
+grep -qxF "\\$work/forge/c\\\\t.exe	infectado: Win32.Klez.A@mm" "$work/out" || fail "forged names: a literal backslash-t"
+grep -qxF "\\$work/forge/back\\\\slash.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
+    fail "forged names: a lone backslash not escaped"
+grep -qxF "\\$work/forge/new\\nline.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
+    fail "forged names: a lone newline not escaped"
+grep -qxF "$work/forge/plain name.exe	infectado: Win32.Klez.A@mm" "$work/out" ||
+    fail "forged names: a plain name not written as it is"
+# The same rule for the paths on standard error, and only for the path.
+"$scan" --detect-only "$work/forge/$(printf 'no\\such\nfile')" "$work/forge/no such file" >"$work/out" 2>"$work/err"
+expect_exit 2 $? "forged names: missing starting paths"
+[ "$(wc -l <"$work/err")" -eq 2 ] || fail "forged names: expected one line per missing path: $(cat "$work/err")"
+grep -qx "velmora-scan: \\\\$work/forge/no\\\\\\\\such\\\\nfile: .*[a-z].*" "$work/err" ||
+    fail "forged names: an escaped path on standard error: $(head -n 1 "$work/err")"
+grep -qx "velmora-scan: $work/forge/no such file: .*[a-z].*" "$work/err" ||
+    fail "forged names: a plain path on standard error: $(tail -n 1 "$work/err")"
 "$scan" "$work/forge" >"$work/out"; expect_exit 1 $? "forged names, disinfection"
 [ -z "$(ls "$work/forge")" ] || fail "forged names: worm copies left"
-[ "$(grep -c '	eliminado$' "$work/out")" -eq 3 ] || fail "forged names: three deletions expected"
+[ "$(grep -c '	eliminado$' "$work/out")" -eq 6 ] || fail "forged names: six deletions expected"
 "$scan" --help | grep -qF '\xHH' || fail "--help does not document the escapes"
+"$scan" --help | grep -qF 'begins with a backslash' || fail "--help does not document the escaped rows' mark"
 
 # --- the exit status: one bit per outcome ------------------------------------
 # Errors are made by an unprivileged user, whom permissions stop (root's are

@@ -212,3 +212,60 @@ TEST_F(HandleFileTest, RepairThatChangesNothingEndsAsAFailureInsteadOfLooping) {
 }
 
 }  // namespace
+
+namespace {
+
+// A front end that keeps what it changes is asked to save each file before
+// its first change, from the examined file, and told what became of it; a
+// file it could not save is left exactly as it is.
+TEST_F(HandleFileTest, EveryChangedFileIsSavedFirstAndNothingUnsavedIsChanged) {
+    const synth::Sample worm = synth::MakeWormCopy(3, 77);
+    synth::Sample host;
+    for (const synth::Sample& sample : Corpus()) {
+        if (sample.layers.size() == 1) host = sample;
+    }
+    ASSERT_FALSE(host.bytes.empty());
+    const std::string wormSize = std::to_string(worm.bytes.size());
+    const std::string hostSize = std::to_string(host.bytes.size());
+
+    Write("w.exe", worm.bytes);
+    Write("h.exe", host.bytes);
+    Write("clean.exe", synth::MakeCleanSample(2).bytes);
+    Handle("w.exe");
+    Handle("h.exe");
+    Handle("clean.exe");
+    const std::vector<std::string> saved = {"saved " + Path("w.exe") + " " + wormSize,
+                                            "done " + Path("w.exe") + " deleted",
+                                            "saved " + Path("h.exe") + " " + hostSize,
+                                            "done " + Path("h.exe") + " disinfected"};
+    EXPECT_EQ(recorder::changes, saved);
+    EXPECT_FALSE(Exists("w.exe"));
+    EXPECT_EQ(Read("h.exe"), host.clean);
+
+    // The save fails: an infected row, then the failure, and no change.
+    recorder::Reset();
+    ResetScanStatistics();
+    recorder::saveSucceeds = false;
+    Write("w.exe", worm.bytes);
+    Write("h.exe", host.bytes);
+    Handle("w.exe");
+    Handle("h.exe");
+    EXPECT_EQ(Read("w.exe"), worm.bytes);
+    EXPECT_EQ(Read("h.exe"), host.bytes);
+    EXPECT_EQ(ScanStatistics.infected, 2);
+    EXPECT_EQ(ScanStatistics.failed, 2);
+    EXPECT_EQ(ScanStatistics.deleted + ScanStatistics.disinfected, 0);
+    ASSERT_EQ(recorder::rows.size(), 4u) << recorder::Dump();
+    EXPECT_EQ(recorder::rows[1], (Row{Path("w.exe"), UnableToDisinfectText}));
+    EXPECT_EQ(recorder::rows[3], (Row{Path("h.exe"), UnableToDisinfectText}));
+    EXPECT_EQ(recorder::changes.size(), 2u) << "asked to save, never told of a change";
+
+    // Only findings are saved, and nothing in the read-only mode.
+    recorder::Reset();
+    detectOnly = true;
+    Handle("w.exe");
+    EXPECT_TRUE(recorder::changes.empty());
+    EXPECT_EQ(Read("w.exe"), worm.bytes);
+}
+
+}  // namespace

@@ -208,6 +208,9 @@ TEST_F(InUseTest, ElkernHostInUseIsCuredThroughACopy) {
     EXPECT_EQ(ScanStatistics.disinfected + ScanStatistics.disinfectedAtRestart, 0);
     EXPECT_FALSE(Exists("x.exe.zq-000"));
     EXPECT_EQ(Read("x.exe"), host.bytes);
+    const std::vector<std::string> unchanged = {"saved " + file + " " + std::to_string(host.bytes.size()),
+                                                "done " + file + " failed"};
+    EXPECT_EQ(recorder::changes, unchanged);
     return;
 #endif
     ASSERT_GE(recorder::rows.size(), 5u) << recorder::Dump();
@@ -236,6 +239,11 @@ TEST_F(InUseTest, ElkernHostInUseIsCuredThroughACopy) {
     EXPECT_TRUE(del.second.empty()) << del.second;
     EXPECT_TRUE(EndsWithPath(move.first, copy)) << move.first;
     EXPECT_TRUE(EndsWithPath(move.second, file)) << move.second;
+    // The file is saved once, from its examination; the copy is the scan's
+    // own. What takes its place is the cured copy.
+    const std::vector<std::string> changes = {"saved " + file + " " + std::to_string(host.bytes.size()),
+                                              "done " + file + " disinfected-at-restart " + copy};
+    EXPECT_EQ(recorder::changes, changes);
 #endif
 }
 

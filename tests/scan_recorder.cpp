@@ -10,6 +10,8 @@ std::vector<std::string> shownObjects;
 int reports = 0;
 std::vector<std::string> notes;
 int filesExamined = 0;
+bool saveSucceeds = true;
+std::vector<std::string> changes;
 std::function<void(const Row&)> onRow;
 std::function<void(const std::string&)> onShow;
 
@@ -19,6 +21,8 @@ void Reset() {
     reports = 0;
     notes.clear();
     filesExamined = 0;
+    saveSucceeds = true;
+    changes.clear();
     onRow = nullptr;
     onShow = nullptr;
 }
@@ -59,3 +63,18 @@ void NoteUnlistedFolder(const char* path, FolderProblem problem, int) {
 void NotePathTooLong(const char* path) { recorder::notes.push_back(std::string("too-long ") + path); }
 
 void NoteFileExamined() { recorder::filesExamined += 1; }
+
+bool SaveBeforeChange(const HandledEntry& file, FileHandle examined) {
+    uint32_t size = 0;
+    FileGetSize(examined, &size);
+    recorder::changes.push_back("saved " + std::string(file.path) + " " + std::to_string(size));
+    return recorder::saveSucceeds;
+}
+
+void NoteChangeDone(HandledEntry* file, ChangeOutcome outcome, const char* curedCopy) {
+    static const char* const Names[] = {"disinfected", "deleted", "disinfected-at-restart", "deleted-at-restart",
+                                        "failed"};
+    std::string text = "done " + std::string(file->path) + " " + Names[static_cast<int>(outcome)];
+    if (curedCopy != nullptr) text += " " + std::string(curedCopy);
+    recorder::changes.push_back(text);
+}

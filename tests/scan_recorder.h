@@ -21,6 +21,10 @@ extern int reports;
 // "moved", "too-long".
 extern std::vector<std::string> notes;
 extern int filesExamined;
+// What SaveBeforeChange answers; each call is noted as "saved path" with
+// the examined file's size, and NoteChangeDone as "done path outcome".
+extern bool saveSucceeds;
+extern std::vector<std::string> changes;
 // Called after every recorded row, so that tests can act in the middle of
 // a run (for example, ask it to stop).
 extern std::function<void(const Row&)> onRow;
