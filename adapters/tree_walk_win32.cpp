@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/text.h"
 #include "scan/scan_state.h"
 #include "scan/tree_walk.h"
 
@@ -37,8 +38,16 @@ bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::s
 bool Skipped() {
     uint64_t device = 0;
     uint64_t inode = 0;
-    return treeLimits.skipFolder && FolderIdentity(path, &device, &inode) && device == treeLimits.skipDevice &&
-           inode == treeLimits.skipInode;
+    if (treeLimits.skipFolder) {
+        return FolderIdentity(path, &device, &inode) && device == treeLimits.skipDevice && inode == treeLimits.skipInode;
+    }
+    if (treeLimits.skipPath == nullptr) return false;
+    char given[ObjectPathSize];
+    const size_t length = std::strlen(treeLimits.skipPath);
+    if (length == 0 || length >= ObjectPathSize) return false;
+    std::memcpy(given, treeLimits.skipPath, length + 1);
+    if (given[length - 1] == PathSeparator) given[length - 1] = '\0';
+    return EqualsIgnoringCase(path, given);
 }
 
 // path holds the folder's path; it takes its separator if it fits.

@@ -115,6 +115,7 @@ bool CheckStartingPaths(const std::vector<const char*>& paths, std::vector<Start
 bool OpenQuarantineFolder(const char* folder) {
     if (!OpenQuarantine(folder)) return false;
     treeLimits.skipFolder = FolderIdentity(folder, &treeLimits.skipDevice, &treeLimits.skipInode);
+    treeLimits.skipPath = folder;
     return true;
 }
 

@@ -1,7 +1,8 @@
 #include "cli/texts.h"
 
 const char UsageText[] =
-    "Usage: velmora-scan [--detect-only] [--quiet] PATH...\n"
+    "Usage: velmora-scan [--detect-only] [--quiet] [-x] [--quarantine DIR] PATH...\n"
+    "       velmora-scan --restore DIR [PATH...]\n"
     "Examine every file under each PATH (a file is examined alone) for\n"
     "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
     "infected hosts are repaired in place, worm copies are deleted.\n"
@@ -24,6 +25,18 @@ const char UsageText[] =
     "0 means everything was examined and nothing was found.\n"
     "  --detect-only  examine and report only; change no file\n"
     "  --quiet        no progress display\n"
+    "  -x, --one-file-system\n"
+    "                 do not descend into folders on another file system than\n"
+    "                 their PATH (Windows: mounted volumes and junctions); each\n"
+    "                 is named on standard error, which is no error\n"
+    "  --quarantine DIR\n"
+    "                 before a file is repaired or deleted, save it whole into\n"
+    "                 DIR (created private; never walked); a file that cannot\n"
+    "                 be saved is left as it is: \"incapaz de desinfectar\"\n"
+    "  --restore DIR  put back the files saved in DIR, all or those under each\n"
+    "                 PATH; each is checked against its SHA-256, and a file\n"
+    "                 changed since the scan is named, not overwritten; exit\n"
+    "                 status 0, or 2 if anything could not be put back\n"
     "  --help         show this text\n"
     "  --version      show the version\n";
 const char ProgramPrefix[] = "velmora-scan: ";

@@ -33,6 +33,9 @@ struct TreeLimits {
     bool skipFolder = false;
     uint64_t skipDevice = 0;
     uint64_t skipInode = 0;
+    // Where no identity can be told (the 95/98/Me family): the same folder
+    // by its path as given, ignoring case.
+    const char* skipPath = nullptr;
 };
 extern TreeLimits treeLimits;
 

@@ -1,0 +1,78 @@
+#!/bin/sh
+# velmora-scan.exe's quarantine under Wine, across a restart: synthesized
+# samples lie in C:\Muestras with the quarantine folder among them, and a
+# program holds one infected host open as Windows holds a running image.
+#   quarantine_wine_test.sh BUILD_DIR WORK_DIR [WINDOWS]
+# Passes when the rows read plainly; every changed file is saved once (the
+# host in use from its examination, not through its copy) and the quarantine
+# is never walked; after a restart the host is cured; and a restore then
+# gives C:\Muestras back byte for byte, a second restore changing nothing.
+set -eu
+mkdir -p "$2"
+build=$(cd "$1" && pwd)
+work=$(cd "$2" && pwd)
+windows=${3:-default}
+here=$(cd "$(dirname "$0")/../.." && pwd)
+arch=""
+WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
+if [ "$(cat "$build/wine-arch")" = win32 ]; then
+    arch=--win32
+    WINE=${VELMORA_WINE:-/usr/lib/wine/wine}
+fi
+version=""
+[ "$windows" = default ] || version="--windows $windows"
+fail() { echo "quarantine_wine_test ($windows): $*" >&2; exit 1; }
+run() {  # PROGRAM [ARGS...] under the test's prefix
+    # shellcheck disable=SC2086
+    sh "$here/cmake/wine-run.sh" $arch $version "$work/prefix" "$@"
+}
+host=elkern_b_rot0.exe
+
+run "$build/tests/support/velmora-synth.exe" 'C:\Muestras' 9 >/dev/null || fail "synthesizer failed"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+muestras=$WINEPREFIX/drive_c/Muestras
+rm -rf "$work/pristine"
+cp -R "$muestras" "$work/pristine"
+
+rm -f "$WINEPREFIX/drive_c/holder.ready"
+"$WINE" "$build/tests/programs/velmora-hold-open.exe" 'C:\holder.ready' "C:\\Muestras\\$host" &
+holder=$!
+n=0
+until [ -f "$WINEPREFIX/drive_c/holder.ready" ]; do
+    n=$((n + 1)); [ $n -lt 600 ] || fail "the holder never held the host"; sleep 0.1
+done
+
+rc=0
+run "$build/cli/velmora-scan.exe" --quarantine 'C:\Muestras\Cuarentena' 'C:\Muestras' >"$work/out" 2>"$work/err" || rc=$?
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+tr -d '\r' <"$work/out" >"$work/rows"
+[ $((rc & 1)) -eq 1 ] && [ $((rc & 2)) -eq 0 ] || fail "scan: exit status $rc: $(head -n 2 "$work/err")"
+grep -qxF "C:\\Muestras\\$host	se desinfectara al reinicio" "$work/rows" || fail "the host in use is not cured at the restart: $(grep -F "$host" "$work/rows")"
+grep -q '^\\' "$work/rows" && fail "a row is marked as escaped"
+grep -qi 'Cuarentena' "$work/rows" && fail "the quarantine was walked"
+files=$(find "$work/pristine" -type f | wc -l)
+grep -qx "Ficheros:	$((files + 1))" "$work/rows" || fail "not every file, and the host's copy, examined once: $(grep Ficheros "$work/rows")"
+
+manifest=$(tr -d '\r' <"$muestras/Cuarentena/manifest.txt")
+changed=$(awk -F '\t' '$2 == "desinfectado" || $2 == "eliminado" || $2 ~ /al reinicio$/ { print $1 }' "$work/rows" | grep -v '\.zq-' | sort -u | wc -l)
+[ "$(printf '%s\n' "$manifest" | grep -c '^saved	')" -eq "$changed" ] || fail "not one entry per changed file: $manifest"
+printf '%s\n' "$manifest" | grep -q "^saved	.*	C:\\\\Muestras\\\\$host\$" || fail "the host in use was not saved"
+printf '%s\n' "$manifest" | grep -q 'zq-' && fail "the scan's own copy was saved"
+printf '%s\n' "$manifest" | grep -q '^done	[0-9A-F]*	[^	]*	repair	at-restart	[0-9a-f]\{64\}$' || fail "no cure at the restart recorded"
+
+"$WINE" wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
+"${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -w
+cmp -s "$muestras/$host" "$work/pristine/$host" && fail "the host was not cured at the restart"
+
+for round in 1 2; do
+    rc=0
+    run "$build/cli/velmora-scan.exe" --restore 'C:\Muestras\Cuarentena' >"$work/out" 2>"$work/err" || rc=$?
+    [ $rc -eq 0 ] || fail "restore $round: exit status $rc: $(head -n 2 "$work/err")"
+    restored=$(tr -d '\r' <"$work/out" | grep -c '	restaurado$' || true)
+    [ "$round" -eq 2 ] || [ "$restored" -eq "$changed" ] || fail "restore: $restored rows for $changed files"
+    [ "$round" -eq 1 ] || [ "$restored" -eq 0 ] || fail "a second restore restored again"
+    diff -r -x Cuarentena "$muestras" "$work/pristine" >"$work/diff.txt" || fail "restore $round: C:\\Muestras differs (see $work/diff.txt)"
+done
+"${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true
+echo "quarantine_wine_test ($windows): passed"
