@@ -145,7 +145,13 @@ bool MovePath(const char* from, const char* to) {
     return true;
 }
 
-bool ReplacePath(const char* from, const char* to) { return rename(from, to) == 0; }
+// The file put in place keeps the mode of the one it replaces, so that a
+// program put back can still be run.
+bool ReplacePath(const char* from, const char* to) {
+    struct stat info {};
+    if (lstat(to, &info) == 0 && S_ISREG(info.st_mode) && chmod(from, info.st_mode & 07777) != 0) return false;
+    return rename(from, to) == 0;
+}
 
 bool MakePrivateFolder(const char* path) {
     if (mkdir(path, 0700) == 0) return true;

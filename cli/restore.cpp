@@ -28,6 +28,8 @@ struct Saved {
     bool restored = false;
 };
 
+constexpr int RestoreNameTries = 100;
+
 uint8_t chunk[CopyChunkSize];
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -133,7 +135,11 @@ bool Restore(const std::string& folder, const Saved& saved) {
         return false;
     }
     const std::string entryPath = InFolder(folder, saved.id + ".vq");
-    const std::string temporary = saved.path + ".vq-restore";
+    // A name of its own beside the file, never one that is taken.
+    std::string temporary;
+    for (int n = 0; n < RestoreNameTries && (temporary.empty() || PathExists(temporary.c_str())); ++n) {
+        temporary = saved.path + ".vq-restore" + (n == 0 ? "" : std::to_string(n));
+    }
     if (!Decode(entryPath, saved, temporary)) {
         ReportScanError(entryPath.c_str(), RestoreDamagedText, LastSystemError());
         return false;

@@ -37,6 +37,8 @@ mkdir -p "$work/pristine/deeper"
 cp "$work/pristine/worm_a.exe" "$work/pristine/deeper/again.exe"
 
 # --- save, restore, restore again ------------------------------------------
+host=$(ls "$work/pristine" | grep '^elkern' | head -n 1)
+chmod 755 "$work/pristine/$host"
 cp -R "$work/pristine" "$work/tree"
 "$scan" --quarantine "$work/q" "$work/tree" >"$work/out" 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "quarantined scan: exit status $rc: $(head -n 2 "$work/err")"
@@ -59,6 +61,7 @@ done
 [ $rc -eq 0 ] || fail "restore: exit status $rc: $(head -n 2 "$work/err")"
 [ "$(grep -c "	restaurado$" "$work/out")" -eq "$changed" ] || fail "restore: not one row per saved file"
 same_tree "$work/tree" "$work/pristine" "restore: the tree is not given back byte for byte"
+[ "$(stat -c %a "$work/tree/$host")" = 755 ] || fail "restore: a repaired program lost its mode"
 [ "$(grep -c "^restored	" "$work/q/manifest.txt")" -eq "$changed" ] || fail "restore: entries not marked restored"
 "$scan" --restore "$work/q" >"$work/out" 2>"$work/err"; rc=$?
 [ $rc -eq 0 ] && [ ! -s "$work/err" ] && ! grep -q "restaurado" "$work/out" || fail "a second restore did something"
@@ -68,7 +71,6 @@ same_tree "$work/tree" "$work/pristine" "a second restore changed the tree"
 rm -rf "$work/tree" "$work/q"
 cp -R "$work/pristine" "$work/tree"
 "$scan" --quarantine "$work/q" "$work/tree" >/dev/null 2>&1
-host=$(ls "$work/tree" | grep '^elkern' | head -n 1)
 printf 'changed since' >>"$work/tree/$host"
 cp "$work/tree/$host" "$work/changed"
 "$scan" --restore "$work/q" "$work/tree/deeper" >"$work/out" 2>"$work/err"; rc=$?

@@ -28,6 +28,10 @@ run() {  # PROGRAM [ARGS...] under the test's prefix
 }
 host=elkern_b_rot0.exe
 
+# A fresh prefix: no samples, quarantine or restart-time request is left
+# from an earlier run.
+WINEPREFIX="$work/prefix" "${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true
+rm -rf "$work/prefix"
 run "$build/tests/support/velmora-synth.exe" 'C:\Muestras' 9 >/dev/null || fail "synthesizer failed"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
 muestras=$WINEPREFIX/drive_c/Muestras
