@@ -2,6 +2,7 @@
 #   make run    build velmora.exe and run it on a demo prefix of synthesized samples
 #   make test   every build flavour and every test suite (what CI runs)
 # Both install missing Debian packages first (scripts/install-deps.sh).
+# `make dist` writes the release files into dist/ (scripts/dist.sh).
 # The other targets are the stages of `make test`, usable one by one.
 
 SHELL := /bin/bash
@@ -36,7 +37,7 @@ define timed
 	echo "$(1): $$(( $$(date +%s) - t0 )) s" | tee -a $(STAGE_LOG)
 endef
 
-.PHONY: run run-cli test deps clean bench \
+.PHONY: run run-cli test deps clean bench dist dist-test \
         native native-test win64 win64-test win32 win32-imports win32-test asan asan-test fuzz fuzz-test
 
 deps:
@@ -49,6 +50,7 @@ test: deps
 	$(call timed,win32-test)
 	$(call timed,asan-test)
 	$(call timed,fuzz-test)
+	$(call timed,dist-test)
 	@echo "== all stages passed"; cat $(STAGE_LOG)
 
 # The configure steps that several targets share.
@@ -122,6 +124,17 @@ fuzz:
 # Each harness in turn for VELMORA_FUZZ_SECONDS (60 s by default).
 fuzz-test: fuzz
 	$(CMAKE) --build $(FUZZ) --target fuzz-run -j 1
+
+# --- release -----------------------------------------------------------------
+# The Windows zip, the static Linux scanner, its Debian package and their
+# sums, reproducible from the last commit.
+dist: deps
+	sh scripts/dist.sh $(ROOT)/dist $(BUILD)
+
+# Two clones of the last commit build dist apart and must agree byte for
+# byte; then the files are checked as downloaded (tests/dist_test.sh).
+dist-test: deps
+	sh tests/dist_test.sh $(BUILD)/dist-test
 
 # --- demo --------------------------------------------------------------------
 # The program users get (the shipped i686 velmora.exe) under 32-bit Wine, in

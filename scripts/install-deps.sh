@@ -14,7 +14,7 @@ set -eu
 # python3: draws the icon and the cursor (res/make_icons.py).
 PACKAGES="cmake make g++ clang libclang-rt-dev libgtest-dev googletest
 g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 xvfb xdotool python3
-imagemagick"
+imagemagick lintian"
 
 missing=""
 for pkg in $PACKAGES; do
