@@ -55,7 +55,7 @@ ldd "$scanner" 2>&1 | grep -q "not a dynamic executable" || fail "the Linux scan
 cmake -S "$root" -B "$work/synth" -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_PROGRAM_TESTS=ON >/dev/null
 cmake --build "$work/synth" -j "${JOBS:-2}" --target velmora-synth >/dev/null
 rm -rf "$work/tree" "$work/expected"
-"$(cat "$work/synth/velmora-synth.path")" "$work/tree" 5 --expect "$work/expected" >/dev/null
+"$work/synth/tests/support/velmora-synth" "$work/tree" 5 --expect "$work/expected" >/dev/null
 rc=0
 env -i "$scanner" --quiet "$work/tree" >"$work/rows" 2>&1 || rc=$?
 [ $rc -eq 1 ] || fail "the static scanner: exit status $rc"
