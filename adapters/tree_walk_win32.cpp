@@ -129,7 +129,8 @@ bool NextStep(TreeStep* step) {
             step->event = TreeEvent::LeaveFolder;
             return true;
         }
-        const WIN32_FIND_DATAA data = level.data;
+        WIN32_FIND_DATAA data = level.data;
+        data.cFileName[sizeof data.cFileName - 1] = '\0';
         level.hasEntry = FindNextFileA(level.find, &level.data) != 0;
         const size_t length = std::strlen(data.cFileName);
         if (length >= ObjectPathSize - level.pathLength) {

@@ -16,6 +16,7 @@
 #include "cli/system_error.h"
 #include "cli/texts.h"
 #include "engine/sha256.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -69,9 +70,11 @@ bool ReadManifest(FileHandle file, std::map<std::string, Saved>* entries, std::v
     return true;
 }
 
+// Windows spells names in any case; POSIX names differ by case.
 bool Under(const std::string& path, const char* root) {
     const size_t length = std::strlen(root);
-    if (path.compare(0, length, root) != 0) return false;
+    const bool begins = PathSeparator == '\\' ? StartsWithIgnoringCase(path.c_str(), root) : path.compare(0, length, root) == 0;
+    if (!begins) return false;
     return path.size() == length || path[length] == PathSeparator || (length > 0 && root[length - 1] == PathSeparator);
 }
 
