@@ -32,24 +32,23 @@ bool PlacePointer(FileObject* file) {
     return true;
 }
 
-}  // namespace
-
-FileHandle FileOpen(const char* path, OpenMode mode) {
-    if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
-    const DWORD access = mode == OpenMode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
-    HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+FileHandle Adopt(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE) return InvalidFileHandle;
     auto* file = new (std::nothrow) FileObject{handle, false, 0, 0};
     if (file == nullptr) CloseHandle(handle);
     return file;
 }
 
+}  // namespace
+
+FileHandle FileOpen(const char* path, OpenMode mode) {
+    if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
+    const DWORD access = mode == OpenMode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
+    return Adopt(CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 FileHandle FileCreate(const char* path) {
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return InvalidFileHandle;
-    auto* file = new (std::nothrow) FileObject{handle, false, 0, 0};
-    if (file == nullptr) CloseHandle(handle);
-    return file;
+    return Adopt(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool FileFlush(FileHandle file) { return file != InvalidFileHandle && FlushFileBuffers(file->handle) != 0; }

@@ -1,10 +1,8 @@
 #include "cli/quarantine.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/front_end_cli.h"
 #include "cli/quarantine_format.h"
@@ -16,57 +14,26 @@
 namespace {
 
 // Entry numbers tried past the last one in use, should another program have
-// taken names meanwhile.
+// taken names meanwhile. Numbers above the cap, which no scan reaches, are
+// not taken from a manifest, so the next number can never wrap to 0, which
+// stands for none.
 constexpr uint32_t NameTries = 4096;
+constexpr uint32_t HighestNumber = 0x7FFFFFFF;
 
 std::string folderPath;
 FileHandle manifest = InvalidFileHandle;
 uint32_t nextNumber = 1;
 // The entry of the file in hand, saved and not yet told done.
 uint32_t pendingNumber = 0;
-uint8_t chunk[CopyChunkSize];
 
 std::string EntryName(uint32_t number, const char* extension) { return EntryId(number) + "." + extension; }
 
-bool WriteAll(FileHandle file, const void* bytes, uint32_t count) { return FileWrite(file, bytes, count) == count; }
-
-// One line at the manifest's end, on the disk before anything goes on.
-bool AppendLine(FileHandle file, const std::string& line) {
-    FileSeek(file, 0, SeekOrigin::End);
-    return WriteAll(file, line.data(), static_cast<uint32_t>(line.size())) && FileFlush(file);
-}
-
-bool Hash(FileHandle file, char hex[65], uint32_t* size) {
-    Sha256 hash;
-    Sha256Start(&hash);
-    FileSeek(file, 0, SeekOrigin::Begin);
-    uint32_t total = 0;
-    for (;;) {
-        const uint32_t n = FileRead(file, chunk, CopyChunkSize);
-        Sha256Add(&hash, chunk, n);
-        total += n;
-        if (n < CopyChunkSize) break;
-    }
-    Sha256Hex(&hash, hex);
-    if (size != nullptr) *size = total;
-    return true;
-}
-
-// The number after the highest one the manifest names.
 uint32_t NumberAfterManifest(FileHandle file) {
     uint32_t highest = 0;
-    std::string text;
-    FileSeek(file, 0, SeekOrigin::Begin);
-    for (uint32_t n; (n = FileRead(file, chunk, CopyChunkSize)) > 0;) text.append(reinterpret_cast<char*>(chunk), n);
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = text.find('\n', at);
-        const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? text.size() : end + 1;
-        const size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        const uint32_t number = static_cast<uint32_t>(std::strtoul(line.c_str() + tab + 1, nullptr, 16));
-        if (number > highest) highest = number;
+    for (const std::vector<std::string>& fields : ReadManifestLines(file)) {
+        if (fields.size() < 2) continue;
+        const unsigned long number = std::strtoul(fields[1].c_str(), nullptr, 16);
+        if (number <= HighestNumber && number > highest) highest = static_cast<uint32_t>(number);
     }
     return highest + 1;
 }
@@ -74,20 +41,19 @@ uint32_t NumberAfterManifest(FileHandle file) {
 // Copies the open file, made inert, into a new entry file; the digest and
 // size of what was read come back.
 bool WriteEntry(FileHandle examined, FileHandle entry, char hex[65], uint32_t* size) {
-    uint8_t header[EntryHeaderSize] = {};
-    std::memcpy(header, EntryMagic, sizeof EntryMagic);
+    uint8_t header[EntryHeaderSize];
     if (!FileGetSize(examined, size)) return false;
-    for (uint32_t i = 0; i < 8; ++i) header[EntrySizeOffset + i] = static_cast<uint8_t>(static_cast<uint64_t>(*size) >> (8 * i));
-    if (!WriteAll(entry, header, EntryHeaderSize)) return false;
+    WriteEntryHeader(header, *size);
+    if (FileWrite(entry, header, EntryHeaderSize) != EntryHeaderSize) return false;
     Sha256 hash;
     Sha256Start(&hash);
     FileSeek(examined, 0, SeekOrigin::Begin);
     uint64_t done = 0;
     for (;;) {
-        const uint32_t n = FileRead(examined, chunk, CopyChunkSize);
-        Sha256Add(&hash, chunk, n);
-        ToggleInert(chunk, n, done);
-        if (!WriteAll(entry, chunk, n)) return false;
+        const uint32_t n = FileRead(examined, copyChunk, CopyChunkSize);
+        Sha256Add(&hash, copyChunk, n);
+        ToggleInert(copyChunk, n, done);
+        if (FileWrite(entry, copyChunk, n) != n) return false;
         done += n;
         if (n < CopyChunkSize) break;
     }
@@ -96,33 +62,19 @@ bool WriteEntry(FileHandle examined, FileHandle entry, char hex[65], uint32_t* s
     return done == *size && FileFlush(entry);
 }
 
-const char* ActionOf(ChangeOutcome outcome) {
-    switch (outcome) {
-        case ChangeOutcome::Disinfected:
-        case ChangeOutcome::DisinfectedAtRestart:
-            return "repair";
-        case ChangeOutcome::Deleted:
-        case ChangeOutcome::DeletedAtRestart:
-            return "delete";
-        case ChangeOutcome::Failed:
-            break;
-    }
-    return "change";
-}
-
-const char* ResultOf(ChangeOutcome outcome) {
-    switch (outcome) {
-        case ChangeOutcome::Disinfected:
-        case ChangeOutcome::Deleted:
-            return "done";
-        case ChangeOutcome::DisinfectedAtRestart:
-        case ChangeOutcome::DeletedAtRestart:
-            return "at-restart";
-        case ChangeOutcome::Failed:
-            break;
-    }
-    return "failed";
-}
+// The manifest's action and result for each outcome, in ChangeOutcome's
+// order.
+struct OutcomeText {
+    const char* action;
+    const char* result;
+};
+const OutcomeText OutcomeTexts[] = {
+    {"repair", "done"},        // Disinfected
+    {"delete", "done"},        // Deleted
+    {"repair", "at-restart"},  // DisinfectedAtRestart
+    {"delete", "at-restart"},  // DeletedAtRestart
+    {"change", "failed"},      // Failed
+};
 
 }  // namespace
 
@@ -153,19 +105,18 @@ void CloseQuarantine() {
 bool SaveToQuarantine(const HandledEntry& file, FileHandle examined) {
     pendingNumber = 0;
     FileHandle entry = InvalidFileHandle;
-    std::string partPath;
     uint32_t number = nextNumber;
-    for (uint32_t tries = 0; entry == InvalidFileHandle && tries < NameTries; ++tries, ++number) {
-        partPath = InFolder(folderPath, EntryName(number, "part"));
-        const std::string finalPath = InFolder(folderPath, EntryName(number, "vq"));
-        if (PathExists(finalPath.c_str())) continue;
-        entry = FileCreate(partPath.c_str());
+    for (uint32_t tries = 0; tries < NameTries && number <= HighestNumber; ++tries, ++number) {
+        if (PathExists(InFolder(folderPath, EntryName(number, "vq")).c_str())) continue;
+        entry = FileCreate(InFolder(folderPath, EntryName(number, "part")).c_str());
+        if (entry != InvalidFileHandle) break;
     }
     if (entry == InvalidFileHandle) {
         ReportScanError(file.path, QuarantineSaveFailedText, LastSystemError());
         return false;
     }
-    number -= 1;
+    const std::string partPath = InFolder(folderPath, EntryName(number, "part"));
+    const std::string finalPath = InFolder(folderPath, EntryName(number, "vq"));
     char hex[65];
     uint32_t size = 0;
     bool ok = WriteEntry(examined, entry, hex, &size);
@@ -174,7 +125,6 @@ bool SaveToQuarantine(const HandledEntry& file, FileHandle examined) {
         ok = false;
         error = LastSystemError();
     }
-    const std::string finalPath = InFolder(folderPath, EntryName(number, "vq"));
     if (ok && !MovePath(partPath.c_str(), finalPath.c_str())) {
         ok = false;
         error = LastSystemError();
@@ -184,7 +134,7 @@ bool SaveToQuarantine(const HandledEntry& file, FileHandle examined) {
                            "\t" + hex + "\t";
         AppendRowPath(&line, file.path);
         line.push_back('\n');
-        if (!AppendLine(manifest, line)) {
+        if (!AppendManifestLine(manifest, line)) {
             error = LastSystemError();
             ok = false;
             DeletePath(finalPath.c_str());
@@ -206,13 +156,15 @@ void RecordChange(HandledEntry* file, ChangeOutcome outcome, const char* curedCo
     std::string left = "-";
     if (outcome == ChangeOutcome::Disinfected || outcome == ChangeOutcome::Failed || curedCopy != nullptr) {
         HandledEntry copy = EntryForPath(curedCopy);
-        FileHandle now = curedCopy != nullptr ? OpenHandledFile(&copy, OpenMode::Read) : OpenHandledFile(file, OpenMode::Read);
-        char hex[65];
-        left = now != InvalidFileHandle && Hash(now, hex, nullptr) ? hex : "?";
+        FileHandle now = OpenHandledFile(curedCopy != nullptr ? &copy : file, OpenMode::Read);
+        char hex[65] = "?";
+        if (now != InvalidFileHandle) HashFromStart(now, hex);
+        left = hex;
         FileClose(now);
     }
-    const std::string line = "done\t" + EntryId(pendingNumber) + "\t" + CurrentTimeText() + "\t" +
-                             ActionOf(outcome) + "\t" + ResultOf(outcome) + "\t" + left + "\n";
+    const OutcomeText& text = OutcomeTexts[static_cast<int>(outcome)];
+    const std::string line = "done\t" + EntryId(pendingNumber) + "\t" + CurrentTimeText() + "\t" + text.action +
+                             "\t" + text.result + "\t" + left + "\n";
     pendingNumber = 0;
-    if (!AppendLine(manifest, line)) ReportScanError(file->path, QuarantineRecordFailedText, LastSystemError());
+    if (!AppendManifestLine(manifest, line)) ReportScanError(file->path, QuarantineRecordFailedText, LastSystemError());
 }

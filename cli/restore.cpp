@@ -31,28 +31,8 @@ struct Saved {
 
 constexpr int RestoreNameTries = 100;
 
-uint8_t chunk[CopyChunkSize];
-
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t at = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', at);
-        fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-        if (tab == std::string::npos) return fields;
-        at = tab + 1;
-    }
-}
-
-bool ReadManifest(FileHandle file, std::map<std::string, Saved>* entries, std::vector<std::string>* order) {
-    std::string text;
-    for (uint32_t n; (n = FileRead(file, chunk, CopyChunkSize)) > 0;) text.append(reinterpret_cast<char*>(chunk), n);
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = text.find('\n', at);
-        if (end == std::string::npos) break;  // a line cut short was never committed
-        const std::vector<std::string> fields = Fields(text.substr(at, end - at));
-        at = end + 1;
+void ReadManifest(FileHandle file, std::map<std::string, Saved>* entries, std::vector<std::string>* order) {
+    for (const std::vector<std::string>& fields : ReadManifestLines(file)) {
         if (fields[0] == "saved" && fields.size() == 6) {
             Saved saved;
             saved.id = fields[1];
@@ -67,7 +47,6 @@ bool ReadManifest(FileHandle file, std::map<std::string, Saved>* entries, std::v
             (*entries)[fields[1]].restored = true;
         }
     }
-    return true;
 }
 
 // Windows spells names in any case; POSIX names differ by case.
@@ -82,12 +61,9 @@ bool Under(const std::string& path, const char* root) {
 bool HashOf(const std::string& path, std::string* hex) {
     FileHandle file = FileOpen(path.c_str(), OpenMode::Read);
     if (file == InvalidFileHandle) return false;
-    Sha256 hash;
-    Sha256Start(&hash);
-    for (uint32_t n; (n = FileRead(file, chunk, CopyChunkSize)) > 0;) Sha256Add(&hash, chunk, n);
-    FileClose(file);
     char text[65];
-    Sha256Hex(&hash, text);
+    HashFromStart(file, text);
+    FileClose(file);
     *hex = text;
     return true;
 }
@@ -98,20 +74,19 @@ bool Decode(const std::string& entryPath, const Saved& saved, const std::string&
     FileHandle entry = FileOpen(entryPath.c_str(), OpenMode::Read);
     if (entry == InvalidFileHandle) return false;
     uint8_t header[EntryHeaderSize];
-    bool ok = FileRead(entry, header, EntryHeaderSize) == EntryHeaderSize && std::memcmp(header, EntryMagic, sizeof EntryMagic) == 0;
-    uint64_t size = 0;
-    for (uint32_t i = 0; i < 8; ++i) size |= static_cast<uint64_t>(header[EntrySizeOffset + i]) << (8 * i);
-    ok = ok && size == saved.size;
+    uint32_t size = 0;
+    bool ok = FileRead(entry, header, EntryHeaderSize) == EntryHeaderSize && ReadEntryHeader(header, &size) &&
+              size == saved.size;
     FileHandle out = ok ? FileCreate(temporary.c_str()) : InvalidFileHandle;
     ok = ok && out != InvalidFileHandle;
     Sha256 hash;
     Sha256Start(&hash);
     uint64_t done = 0;
     while (ok) {
-        const uint32_t n = FileRead(entry, chunk, CopyChunkSize);
-        ToggleInert(chunk, n, done);
-        Sha256Add(&hash, chunk, n);
-        ok = FileWrite(out, chunk, n) == n;
+        const uint32_t n = FileRead(entry, copyChunk, CopyChunkSize);
+        ToggleInert(copyChunk, n, done);
+        Sha256Add(&hash, copyChunk, n);
+        ok = FileWrite(out, copyChunk, n) == n;
         done += n;
         if (n < CopyChunkSize) break;
     }
@@ -183,9 +158,7 @@ int RestoreFromQuarantine(const char* folder, const std::vector<const char*>& pa
         AddResultRow(saved.path.c_str(), RestoredText);
         // Told last: a restore cut short before this line is simply done
         // again, and finds the file back already.
-        FileSeek(manifest, 0, SeekOrigin::End);
-        const std::string line = "restored\t" + id + "\t" + CurrentTimeText() + "\n";
-        if (FileWrite(manifest, line.data(), static_cast<uint32_t>(line.size())) != line.size() || !FileFlush(manifest)) {
+        if (!AppendManifestLine(manifest, "restored\t" + id + "\t" + CurrentTimeText() + "\n")) {
             ReportScanError(manifestPath.c_str(), QuarantineRecordFailedText, LastSystemError());
             failed = true;
         }

@@ -12,17 +12,7 @@
 # C:\Muestras equals the expected tree (on 98 the worm copy in use stays, as
 # reported), with no copy left behind.
 set -eu
-mkdir -p "$2"
-build=$(cd "$1" && pwd)
-work=$(cd "$2" && pwd)
-windows=${3:-default}
-here=$(cd "$(dirname "$0")/../.." && pwd)
-if [ "$(cat "$build/wine-arch")" = win32 ]; then
-    WINE=${VELMORA_WINE:-/usr/lib/wine/wine}
-else
-    WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
-fi
-WINESERVER=${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}
+. "$(dirname "$0")/wine_test_env.sh"
 runKey='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 sessionKey='HKLM\System\CurrentControlSet\Control\Session Manager'
 fail() { echo "program_e2e_test ($windows): $*" >&2; exit 1; }

@@ -8,29 +8,17 @@
 # is never walked; after a restart the host is cured; and a restore then
 # gives C:\Muestras back byte for byte, a second restore changing nothing.
 set -eu
-mkdir -p "$2"
-build=$(cd "$1" && pwd)
-work=$(cd "$2" && pwd)
-windows=${3:-default}
-here=$(cd "$(dirname "$0")/../.." && pwd)
-arch=""
-WINE=${VELMORA_WINE:-/usr/lib/wine/wine64}
-if [ "$(cat "$build/wine-arch")" = win32 ]; then
-    arch=--win32
-    WINE=${VELMORA_WINE:-/usr/lib/wine/wine}
-fi
-version=""
-[ "$windows" = default ] || version="--windows $windows"
+. "$(dirname "$0")/wine_test_env.sh"
 fail() { echo "quarantine_wine_test ($windows): $*" >&2; exit 1; }
 run() {  # PROGRAM [ARGS...] under the test's prefix
     # shellcheck disable=SC2086
-    sh "$here/cmake/wine-run.sh" $arch $version "$work/prefix" "$@"
+    sh "$here/cmake/wine-run.sh" $wine_run_options "$work/prefix" "$@"
 }
 host=elkern_b_rot0.exe
 
 # A fresh prefix: no samples, quarantine or restart-time request is left
 # from an earlier run.
-WINEPREFIX="$work/prefix" "${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true
+WINEPREFIX="$work/prefix" "$WINESERVER" -k 2>/dev/null || true
 rm -rf "$work/prefix"
 run "$build/tests/support/velmora-synth.exe" 'C:\Muestras' 9 >/dev/null || fail "synthesizer failed"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
@@ -66,7 +54,7 @@ printf '%s\n' "$manifest" | grep -q 'zq-' && fail "the scan's own copy was saved
 printf '%s\n' "$manifest" | grep -q '^done	[0-9A-F]*	[^	]*	repair	at-restart	[0-9a-f]\{64\}$' || fail "no cure at the restart recorded"
 
 "$WINE" wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
-"${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -w
+"$WINESERVER" -w
 cmp -s "$muestras/$host" "$work/pristine/$host" && fail "the host was not cured at the restart"
 
 for round in 1 2; do
@@ -78,5 +66,5 @@ for round in 1 2; do
     [ "$round" -eq 1 ] || [ "$restored" -eq 0 ] || fail "a second restore restored again"
     diff -r -x Cuarentena "$muestras" "$work/pristine" >"$work/diff.txt" || fail "restore $round: C:\\Muestras differs (see $work/diff.txt)"
 done
-"${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
 echo "quarantine_wine_test ($windows): passed"
