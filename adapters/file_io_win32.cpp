@@ -6,7 +6,9 @@
 #include <new>
 
 #include "adapters/seams.h"
+#include "adapters/system_path_win32.h"
 #include "engine/file_io.h"
+#include "platform/family.h"
 
 // The wanted position is kept here and the system's file pointer moved only
 // when a transfer needs it elsewhere: reads that follow each other cost no
@@ -39,16 +41,25 @@ FileHandle Adopt(HANDLE handle) {
     return file;
 }
 
+// On the NT family the path is WTF-8 and is opened by its wide name; the
+// 95/98/Me family takes the code page's text as it is.
+HANDLE Create(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    if (!IsNtFamily()) return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+    SystemPath wide;
+    if (!ToSystemPath(path, &wide)) return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide.text, access, share, nullptr, disposition, flags, nullptr);
+}
+
 }  // namespace
 
 FileHandle FileOpen(const char* path, OpenMode mode) {
     if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(path);
     const DWORD access = mode == OpenMode::ReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
-    return Adopt(CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return Adopt(Create(path, access, FILE_SHARE_READ, OPEN_EXISTING, 0));
 }
 
 FileHandle FileCreate(const char* path) {
-    return Adopt(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return Adopt(Create(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
 }
 
 bool FileFlush(FileHandle file) { return file != InvalidFileHandle && FlushFileBuffers(file->handle) != 0; }

@@ -18,12 +18,18 @@ constexpr int ByPath = -1;
 // On POSIX a walk hands over an entry named within an open folder, with the
 // identity it was listed with, so that no step resolves the path again: a
 // folder swapped for a symbolic link between two steps can then never lead
-// outside the walked tree. Windows reaches every file by its path.
+// outside the walked tree. Windows reaches every file by a path of its own,
+// which may differ from the one shown: on the NT family the verbatim form
+// (\\?\) built from the names as listed, on the 95/98/Me family a short name
+// where the code page cannot spell the long one.
 struct HandledEntry {
     const char* path = nullptr;
-    int folder = ByPath;        // POSIX: descriptor of the folder holding the file
-    const char* name = nullptr;  // POSIX: the file's name within folder
-    uint64_t device = 0;         // identity as listed; inode 0 until it is learnt
+    int folder = ByPath;  // POSIX: descriptor of the folder holding the file
+    // POSIX: the file's name within folder. ByPath: the path that reaches
+    // the file, or null when no name reaches it (it is then reported as a
+    // file that cannot be opened).
+    const char* name = nullptr;
+    uint64_t device = 0;  // identity as listed; inode 0 until it is learnt
     uint64_t inode = 0;
 };
 

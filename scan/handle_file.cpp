@@ -31,7 +31,7 @@ void ReportUnopenable(const char* path) {
 }
 
 void AddNamedRow(const HandledEntry& file, const char* prefix, ThreatName threat) {
-    char text[ObjectPathSize];
+    char text[256];
     std::snprintf(text, sizeof text, "%s%s", prefix, threat != nullptr ? threat->text : "");
     AddResultRow(file.path, text);
 }
@@ -46,7 +46,8 @@ constexpr size_t CopySuffixLength = 7;
 // before its treatment nor reported as saved.
 bool handlingCopy = false;
 // The cured copy that takes the place of the file in hand at the next
-// restart, once that is scheduled; empty otherwise.
+// restart, once that is scheduled (the path that reaches it); empty
+// otherwise.
 char curedCopy[ObjectPathSize];
 
 enum class Examined { Unopened, Done, NotSaved };
@@ -85,7 +86,7 @@ void DeleteFound(const HandledEntry& file) {
     if (DeleteHandledFile(file)) {
         AddResultRow(file.path, DeletedText);
         ScanStatistics.deleted += 1;
-    } else if (DeferredDelete(file.path)) {
+    } else if (file.name != nullptr && DeferredDelete(file.name)) {
         AddResultRow(file.path, DeletedAtRestartText);
         ScanStatistics.deletedAtRestart += 1;
     } else {
@@ -96,36 +97,40 @@ void DeleteFound(const HandledEntry& file) {
     lastVerdict = RepairDeleteFile;
 }
 
-// The file cannot be opened for writing: treat a copy instead and leave the
-// last step to the next restart.
-void TreatCopy(const HandledEntry& file) {
-    const size_t length = std::strlen(file.path);
-    // The copy is made and put in place by path; a file handed over within
-    // an open folder (the POSIX walk) is never resolved by its path again.
-    if (file.folder != ByPath || length + CopySuffixLength >= ObjectPathSize) {
-        Fail(file);  // the copy's name would not fit the path buffer
-        return;
-    }
-    char copy[ObjectPathSize];
-    std::memcpy(copy, file.path, length);
-    std::memcpy(copy + length, ".zq-", 4);
-    copy[length + CopySuffixLength] = '\0';
+// The copy's name: the file's own path and ".zq-" with the number n in
+// three hex digits, into out, which has room for it.
+void FormCopyName(const char* path, uint32_t n, char* out) {
+    static const char Hex[] = "0123456789ABCDEF";
+    const size_t length = std::strlen(path);
+    std::memcpy(out, path, length);
+    std::memcpy(out + length, ".zq-", 4);
+    for (uint32_t digit = 0; digit < 3; ++digit) out[length + 6 - digit] = Hex[(n >> (4 * digit)) & 0xFu];
+    out[length + CopySuffixLength] = '\0';
+}
+
+// Makes the copy under the first free name, treats it, and puts it in the
+// file's place at the next restart. copyShown and copyReach have room for
+// the copy's two names: the one its rows show, beside the file's shown path,
+// and the one that reaches it, beside the file.
+void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach) {
     uint32_t n = 0;
     for (; n < CopyNameCount; ++n) {
-        static const char Hex[] = "0123456789ABCDEF";
-        for (uint32_t digit = 0; digit < 3; ++digit) copy[length + 6 - digit] = Hex[(n >> (4 * digit)) & 0xFu];
-        if (!PathExists(copy)) break;
+        FormCopyName(file.path, n, copyShown);
+        FormCopyName(file.name, n, copyReach);
+        if (!PathExists(copyReach)) break;
     }
-    if (n == CopyNameCount || !CopyFileNew(file.path, copy)) {
+    if (n == CopyNameCount || !CopyFileNew(file.name, copyReach)) {
         Fail(file);
         return;
     }
     AddResultRow(file.path, CopyMadeText);
 
-    HandledEntry copied = EntryForPath(copy);
+    HandledEntry copied = EntryForPath(copyShown);
+    copied.name = copyReach;
+    const bool nested = handlingCopy;
     handlingCopy = true;
     HandleFile(&copied);
-    handlingCopy = false;
+    handlingCopy = nested;
 
     if (lastVerdict == RepairDeleteFile) {
         DeleteFound(file);
@@ -133,12 +138,12 @@ void TreatCopy(const HandledEntry& file) {
     }
     if (lastVerdict != VerdictClean) {
         // The copy was not cured: it goes, and the file stays as it was.
-        DeletePath(copy);
+        DeletePath(copyReach);
         Fail(file);
         return;
     }
-    if (DeferredRename(copy, file.path)) {
-        std::memcpy(curedCopy, copy, length + CopySuffixLength + 1);
+    if (DeferredRename(copyReach, file.name)) {
+        std::memcpy(curedCopy, copyReach, std::strlen(copyReach) + 1);
         ScanStatistics.disinfectedAtRestart += 1;
         AddResultRow(file.path, DisinfectedAtRestartText);
         return;
@@ -147,6 +152,28 @@ void TreatCopy(const HandledEntry& file) {
     // the NT family the file's deletion is asked for first), so the cured
     // copy stays: after a restart it may be all that is left of the file.
     Fail(file);
+}
+
+// The file cannot be opened for writing: treat a copy instead and leave the
+// last step to the next restart. A copy that cannot be written in turn is
+// treated through a copy of its own, so each level has its names.
+void TreatCopy(const HandledEntry& file) {
+    // The copy is made and put in place by path; a file handed over within
+    // an open folder (the POSIX walk) is never resolved by its path again.
+    const size_t reachLength = file.name != nullptr ? std::strlen(file.name) : ObjectPathSize;
+    if (file.folder != ByPath || reachLength + CopySuffixLength >= ObjectPathSize) {
+        Fail(file);  // the copy's name would not fit the path buffer
+        return;
+    }
+    auto* copyShown = static_cast<char*>(BlockAlloc(std::strlen(file.path) + CopySuffixLength + 1));
+    auto* copyReach = static_cast<char*>(BlockAlloc(reachLength + CopySuffixLength + 1));
+    if (copyShown != nullptr && copyReach != nullptr) {
+        TreatCopyNamed(file, copyShown, copyReach);
+    } else {
+        Fail(file);
+    }
+    BlockFree(copyShown);
+    BlockFree(copyReach);
 }
 
 // Reports a verdict other than infected; true when the call is over.

@@ -6,8 +6,13 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr uint32_t ObjectPathSize = 520;  // twice MAX_PATH
-constexpr uint32_t SelectedFolderSize = 260;
+// Paths are text: on the NT family WTF-8 (platform/wtf8.h), at most three
+// bytes for each of the 32,767 UTF-16 units the system's paths may hold; on
+// the 95/98/Me family the code page's bytes, far fewer.
+constexpr uint32_t LongestPathUnits = 32767;
+constexpr uint32_t ObjectPathSize = 3 * LongestPathUnits + 1;
+// The folder browser gives at most MAX_PATH units.
+constexpr uint32_t SelectedFolderSize = 3 * 260 + 1;
 
 struct ScanCounters {
     int32_t folders;

@@ -440,31 +440,39 @@ TEST_F(InUseTest, The9xFamilyRenamesThroughWininit) {
     EXPECT_EQ(DeferredDelete(target.c_str()), 0);
 }
 #else
-TEST_F(InUseTest, CopyNameThatWouldNotFitIsNotFormed) {
-    // ".zq-000" takes seven characters: a 512-character path just leaves
-    // room for it and the terminator in the 520-byte buffer, 513 does not.
+TEST_F(InUseTest, CopiesOfFilesPastTheOldPathBufferAreMadeAndCured) {
+    // Paths of 513 and 600 characters: the first no longer fitted the
+    // 520-byte buffer with ".zq-000", the second not even alone. The path
+    // buffer now holds the longest path a system gives.
     std::string relative;
-    while (Path(relative).size() < 400) {
+    while (Path(relative).size() < 480) {
         relative += (relative.empty() ? "" : "/") + std::string(50, 'd');
         MakeFolder(relative);
     }
     const size_t folderLength = Path(relative).size() + 1;
-    const std::string tooLong = relative + "/" + std::string(513 - folderLength, 'f');
-    const std::string fits = relative + "/" + std::string(512 - folderLength, 'g');
-    ASSERT_EQ(Path(tooLong).size(), 513u);
+    const std::string atOldLimit = relative + "/" + std::string(513 - folderLength, 'f');
+    const std::string pastIt = relative + "/" + std::string(600 - folderLength, 'g');
+    ASSERT_EQ(Path(atOldLimit).size(), 513u);
     PretendRestartOperations();
-    Write(tooLong, synth::MakeWormCopy(0, 45).bytes);
-    Write(fits, synth::MakeWormCopy(0, 46).bytes);
+    Write(atOldLimit, synth::MakeWormCopy(0, 45).bytes);
+    Write(pastIt, synth::MakeWormCopy(0, 46).bytes);
     {
-        BLOCK_WRITES(block, tooLong);
-        BLOCK_WRITES(other, fits);
-        Handle(tooLong);
-        Handle(fits);
+        BLOCK_WRITES(block, atOldLimit);
+        BLOCK_WRITES(other, pastIt);
+        Handle(atOldLimit);
+        Handle(pastIt);
     }
-    ASSERT_GE(recorder::rows.size(), 4u) << recorder::Dump();
-    EXPECT_EQ(recorder::rows[1], (Row{Path(tooLong), UnableToDisinfectText})) << recorder::Dump();
-    EXPECT_EQ(recorder::rows[3], (Row{Path(fits), CopyMadeText}));
-    EXPECT_EQ(recorder::rows[4].object, Path(fits) + ".zq-000");
+    auto has = [](const std::string& object, const char* status) {
+        return std::count(recorder::rows.begin(), recorder::rows.end(), Row{object, status}) == 1;
+    };
+    for (const std::string& file : {atOldLimit, pastIt}) {
+        EXPECT_TRUE(has(Path(file), CopyMadeText)) << recorder::Dump();
+        EXPECT_TRUE(has(Path(file) + ".zq-000", DeletedText)) << recorder::Dump();
+        EXPECT_TRUE(has(Path(file), DeletedAtRestartText)) << recorder::Dump();
+        EXPECT_EQ(RequestsOn(Path(file)), 1u);
+    }
+    EXPECT_EQ(ScanStatistics.failed, 0);
+    EXPECT_EQ(ScanStatistics.deletedAtRestart, 2);
 }
 
 TEST_F(InUseTest, RenameNeverReplacesAnExistingTargetWithoutRestartOperations) {

@@ -150,15 +150,17 @@ TEST_F(WalkTest, DotEntriesAreSkippedButTripleDotIsWalked) {
     EXPECT_EQ(ScanStatistics.files, 2);
 }
 
-TEST_F(WalkTest, PathsLongerThanTheDialogsBufferAreWalkedThroughDescriptors) {
+TEST_F(WalkTest, PathsLongerThanTheOldDialogBufferAreWalkedThroughDescriptors) {
     // A folder chain whose path leaves room for a short name but not for a
-    // long one in the dialog's path buffer: this walk has no such limit.
+    // long one in the 520-byte buffer the dialog once had: this walk has no
+    // such limit.
+    constexpr size_t OldBuffer = 520;
     std::string relative;
-    while (Path(relative).size() < ObjectPathSize - 60) {
+    while (Path(relative).size() < OldBuffer - 60) {
         relative += (relative.empty() ? "" : "/") + std::string(40, 'd');
         MakeFolder(relative);
     }
-    const size_t room = ObjectPathSize - 1 - (Path(relative).size() + 1);
+    const size_t room = OldBuffer - 1 - (Path(relative).size() + 1);
     Write(relative + "/" + std::string(room, 'f'), PlainBytes(6));
     Write(relative + "/" + std::string(room + 1, 'g') + ".exe", synth::MakeWormCopy(2, 31).bytes);
     ScanSingleFolder(Path().c_str());
