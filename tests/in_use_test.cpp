@@ -433,11 +433,23 @@ TEST_F(InUseTest, The9xFamilyRenamesThroughWininit) {
     const std::string source = Path("s.bin");
     const std::string target = Path("t.bin");
     ASSERT_EQ(DeferredRename(source.c_str(), target.c_str()), 1);
+    // WININIT.EXE finds files by their short paths only.
+    char shortTarget[MAX_PATH] = {};
+    char shortSource[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameA(target.c_str(), shortTarget, MAX_PATH), 0u);
+    ASSERT_NE(GetShortPathNameA(source.c_str(), shortSource, MAX_PATH), 0u);
     char value[600] = {};
-    GetPrivateProfileStringA("rename", target.c_str(), "", value, sizeof value, "wininit.ini");
-    WritePrivateProfileStringA("rename", target.c_str(), nullptr, "wininit.ini");
-    EXPECT_EQ(std::string(value), source);
+    GetPrivateProfileStringA("rename", shortTarget, "", value, sizeof value, "wininit.ini");
+    WritePrivateProfileStringA("rename", shortTarget, nullptr, "wininit.ini");
+    EXPECT_EQ(std::string(value), shortSource);
     EXPECT_EQ(DeferredDelete(target.c_str()), 0);
+
+    // A file that is gone has no short path: nothing is written for it,
+    // and the request fails rather than promising a cure at the restart.
+    const std::string gone = Path("gone.bin");
+    EXPECT_EQ(DeferredRename(gone.c_str(), target.c_str()), 0);
+    GetPrivateProfileStringA("rename", shortTarget, "", value, sizeof value, "wininit.ini");
+    EXPECT_EQ(std::string(value), "");
 }
 #else
 TEST_F(InUseTest, CopiesOfFilesPastTheOldPathBufferAreMadeAndCured) {

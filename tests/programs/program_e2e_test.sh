@@ -110,8 +110,10 @@ else
     row "Eliminado al reinicio:" 0
     row "Incapaz de desinfectar:" 1
     [ "$(printf '%s\n' "$wininit" | grep -xiF "[rename]")" ] || fail "no [rename] section: $wininit"
-    printf '%s\n' "$wininit" | grep -qixF "C:\\Muestras\\$host=C:\\Muestras\\$host.zq-000" ||
-        fail "no rename of the cured copy: $wininit"
+    # WININIT.EXE runs before long names exist: both sides are short paths.
+    short='[^\\ .=]{1,8}([.][^\\ .=]{1,3})?'
+    printf '%s\n' "$wininit" | grep -qixE "C:\\\\Muestras\\\\$short=C:\\\\Muestras\\\\$short" ||
+        fail "no rename of the cured copy by short paths: $wininit"
     printf '%s\n' "$wininit" | grep -qiF "$worm" && fail "the worm copy in use was scheduled: $wininit"
     [ -z "$(printf '%s\n' "$pending" | grep -i Muestras)" ] || fail "delayed moves asked for on 98: $pending"
 fi
