@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "cli/console_text.h"
 #include "cli/progress.h"
 #include "cli/quarantine.h"
 #include "cli/row_text.h"
@@ -34,25 +36,28 @@ void ReportScanNote(const char* path, const char* reason, int error) {
     if (error != 0) line.append(" (").append(SystemErrorText(error)).append(")");
     line.push_back('\n');
     ProgressClear();
-    std::fputs(line.c_str(), stderr);
+    WriteText(stderr, line);
 }
 
-// Each row is flushed as it comes, so that a reader sees it at once and a
-// failed write is noticed at once. A failed write stops the scan as an
-// interrupt would: the file in hand is finished, nothing more is written.
+// Each row is flushed as it comes (WriteText), so that a reader sees it at
+// once and a failed write, to a file, a pipe or a console alike, is noticed
+// at once. A failed write stops the scan as an interrupt would: the file in
+// hand is finished, nothing more is written.
 void AddResultRow(const char* object, const char* status) {
     if (outputFailed) return;
     std::string row;
     AppendRowPath(&row, object);
     row.append("\t").append(status).push_back('\n');
     ProgressClear();
-    if (std::fputs(row.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return;
-    const int error = errno;
+    if (WriteText(stdout, row)) return;
+    const char* reason = std::strerror(errno);
     outputFailed = true;
     keepScanning.store(0, std::memory_order_relaxed);
-    std::fputs(ProgramPrefix, stderr);
-    std::fprintf(stderr, OutputFailedText, std::strerror(error));
-    std::fputc('\n', stderr);
+    std::vector<char> text(std::strlen(OutputFailedText) + std::strlen(reason) + 1);
+    std::snprintf(text.data(), text.size(), OutputFailedText, reason);
+    std::string message = ProgramPrefix;
+    message.append(text.data()).push_back('\n');
+    WriteText(stderr, message);
 }
 
 void ReportResults() {

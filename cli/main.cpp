@@ -1,8 +1,10 @@
 // velmora-scan: the scan of the dialog, driven from the command line.
-#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+#include "cli/console_text.h"
 #include "cli/front_end_cli.h"
 #include "cli/progress.h"
 #include "cli/quarantine.h"
@@ -28,15 +30,14 @@ constexpr int ExitError = 2;
 constexpr int ExitNotDisinfected = 4;
 
 int UsageError(const char* message, const char* detail) {
-    std::fprintf(stderr, "%s%s%s\n", ProgramPrefix, message, detail);
+    std::string line = ProgramPrefix;
+    line.append(message).append(detail).push_back('\n');
+    WriteText(stderr, line);
     return ExitError;
 }
 
 // --help and --version succeed only if their text was written.
-int PrintText(const char* text) {
-    if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) return ExitError;
-    return 0;
-}
+int PrintText(const char* text) { return WriteText(stdout, text, std::strlen(text)) ? 0 : ExitError; }
 
 int ExitStatus(bool stopped) {
     int status = 0;
@@ -122,8 +123,11 @@ bool OpenQuarantineFolder(const char* folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Lives as long as the run: the options and the paths point into it.
+    CommandLine line;
+    ReadCommandLine(argc, argv, &line);
     Options options;
-    const int ended = ParseArguments(argc, argv, &options);
+    const int ended = ParseArguments(line.count, line.arguments.data(), &options);
     if (ended >= 0) return ended;
     if (options.restore != nullptr) return RestoreFromQuarantine(options.restore, options.paths);
 
@@ -150,7 +154,9 @@ int main(int argc, char** argv) {
     ReportResults();
     ScanFinished();
     if (stopped && !outputFailed) {
-        std::fprintf(stderr, "%s%s\n", ProgramPrefix, InterruptedText);
+        std::string message = ProgramPrefix;
+        message.append(InterruptedText).push_back('\n');
+        WriteText(stderr, message);
     }
     return ExitStatus(stopped);
 }

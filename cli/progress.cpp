@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "cli/console_text.h"
 #include "cli/row_text.h"
 #include "cli/texts.h"
+#include "platform/family.h"
 #include "scan/scan_state.h"
 
 #ifdef _WIN32
@@ -53,9 +55,9 @@ bool StandardErrorIsTerminal() {
 // old Windows consoles do not understand.
 void Erase() {
     if (shownLength == 0) return;
-    std::string blank(shownLength, ' ');
-    std::fprintf(stderr, "\r%s\r", blank.c_str());
-    std::fflush(stderr);
+    std::string blank = "\r";
+    blank.append(shownLength, ' ').push_back('\r');
+    WriteText(stderr, blank);
     shownLength = 0;
 }
 
@@ -74,14 +76,19 @@ void Draw(uint32_t now) {
     AppendShownText(&shown, folder.c_str());
     if (line.size() + shown.size() > LineWidth) {
         // The end of the folder's path says most about where the scan is.
+        // Paths are UTF-8 (WTF-8 on the NT family, bytes that are mostly
+        // UTF-8 on POSIX), so the cut falls between two characters and none
+        // shows half; on the 95/98/Me family they are the code page's bytes.
+        // The width is counted in bytes, which a character outside ASCII
+        // never takes fewer of than columns.
         const size_t room = LineWidth > line.size() + 3 ? LineWidth - line.size() - 3 : 0;
-        shown = "..." + shown.substr(shown.size() - room);
+        const size_t start = IsNtFamily() ? ShownTailStart(shown.data(), shown.size(), room) : shown.size() - room;
+        shown = "..." + shown.substr(start);
     }
     line += shown;
     const size_t length = line.size();
     if (length < shownLength) line.append(shownLength - length, ' ');
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    WriteText(stderr, "\r" + line);
     shownLength = length > shownLength ? length : shownLength;
 }
 

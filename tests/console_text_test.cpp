@@ -1,0 +1,109 @@
+// Where the command line's text may be cut: pieces of UTF-16 for a console
+// never part a surrogate pair, and the shown tail of a long path on the
+// progress line never begins inside a UTF-8 character.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+#include "cli/console_text.h"
+#include "platform/wtf8.h"
+
+namespace {
+
+// U+1F600, one pair.
+constexpr char16_t High = 0xD83D;
+constexpr char16_t Low = 0xDE00;
+
+}  // namespace
+
+TEST(ConsoleText, PieceThatFitsIsTakenWhole) {
+    const char16_t units[] = {u'a', u'b', u'c'};
+    EXPECT_EQ(ConsolePieceEnd(units, 3, 3), 3u);  // at the limit
+    EXPECT_EQ(ConsolePieceEnd(units, 3, 4), 3u);
+    EXPECT_EQ(ConsolePieceEnd(units, 0, 4), 0u);
+    EXPECT_EQ(ConsolePieceEnd(units, 3, 2), 2u);  // one past it: cut at the limit
+}
+
+TEST(ConsoleText, PieceNeverPartsAPair) {
+    const char16_t across[] = {u'a', u'b', High, Low, u'c'};
+    EXPECT_EQ(ConsolePieceEnd(across, 5, 3), 2u);  // the limit falls inside the pair
+    EXPECT_EQ(ConsolePieceEnd(across, 5, 4), 4u);  // just past it: the pair is whole
+    EXPECT_EQ(ConsolePieceEnd(across, 5, 2), 2u);  // just before it
+    // A pair at the very start with a limit of one: the piece still moves on.
+    const char16_t first[] = {High, Low, u'a'};
+    EXPECT_EQ(ConsolePieceEnd(first, 3, 1), 1u);
+    EXPECT_EQ(ConsolePieceEnd(first, 3, 2), 2u);
+}
+
+TEST(ConsoleText, LoneSurrogatesAreCutLikeAnyUnit) {
+    // A high surrogate not followed by a low one pairs with nothing.
+    const char16_t loneHigh[] = {u'a', High, u'b', u'c'};
+    EXPECT_EQ(ConsolePieceEnd(loneHigh, 4, 2), 2u);
+    const char16_t highHigh[] = {u'a', High, High, Low};
+    EXPECT_EQ(ConsolePieceEnd(highHigh, 4, 2), 2u);
+    EXPECT_EQ(ConsolePieceEnd(highHigh, 4, 3), 2u);  // the second high starts a pair
+    const char16_t loneLow[] = {u'a', Low, u'b'};
+    EXPECT_EQ(ConsolePieceEnd(loneLow, 3, 2), 2u);
+}
+
+// Cutting a long text into pieces and putting them together gives the text
+// back, every pair whole in one piece, for every limit that can hold a pair
+// (a limit of one unit has to part one to move on at all).
+TEST(ConsoleText, PiecesCoverTheTextExactly) {
+    const std::string text = "C:\\\xF0\x9F\x98\x80\xF0\x9F\x98\x80x\xD0\x94\xF0\x9F\x98\x80\xED\xA0\xBD";  // the last: a lone high surrogate
+    char16_t units[32];
+    const size_t count = DecodeWtf8(text.data(), text.size(), units, 32, false);
+    ASSERT_EQ(count, 12u);
+    for (size_t limit = 2; limit <= count + 1; ++limit) {
+        std::u16string joined;
+        for (size_t done = 0; done < count;) {
+            const size_t end = ConsolePieceEnd(units + done, count - done, limit);
+            ASSERT_GT(end, 0u);
+            ASSERT_LE(end, limit);
+            const char16_t last = units[done + end - 1];
+            const bool endsOnHigh = last >= 0xD800 && last <= 0xDBFF;
+            // Only the lone high surrogate at the text's end may close a piece.
+            EXPECT_TRUE(!endsOnHigh || done + end == count) << "limit " << limit;
+            joined.append(units + done, end);
+            done += end;
+        }
+        EXPECT_EQ(joined, std::u16string(units, count)) << "limit " << limit;
+    }
+}
+
+TEST(ConsoleText, ShownTailOfAShortTextIsAll) {
+    const std::string text = "C:\\\xD0\x94";
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), text.size()), 0u);  // at the limit
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), text.size() + 1), 0u);
+    EXPECT_EQ(ShownTailStart(text.data(), 0, 0), 0u);
+}
+
+TEST(ConsoleText, ShownTailBeginsWithAWholeCharacter) {
+    // "ab" then U+0414 (2 bytes), U+4E2D (3 bytes), U+1F600 (4 bytes), "z".
+    const std::string text = "ab\xD0\x94\xE4\xB8\xAD\xF0\x9F\x98\x80z";
+    ASSERT_EQ(text.size(), 12u);
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 11), 1u);   // on an ASCII byte
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 10), 2u);   // on a lead byte
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 9), 4u);    // inside U+0414: past it
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 8), 4u);    // on the lead of U+4E2D
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 7), 7u);    // inside U+4E2D
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 6), 7u);
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 4), 11u);   // inside U+1F600: only "z"
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 2), 11u);
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 1), 11u);
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 0), 12u);   // nothing shown
+    // The tail never reaches past the room it was given.
+    for (size_t room = 0; room <= text.size(); ++room) {
+        EXPECT_LE(text.size() - ShownTailStart(text.data(), text.size(), room), room);
+    }
+}
+
+TEST(ConsoleText, ShownTailSkipsAtMostThreeStrayBytes) {
+    // Not UTF-8: a run of continuation bytes is shown from its fourth on
+    // rather than not at all.
+    const std::string text = "a\x80\x81\x82\x83\x84";
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 5), 4u);
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 4), 5u);
+    EXPECT_EQ(ShownTailStart(text.data(), text.size(), 2), 6u);  // past the end: nothing
+}
