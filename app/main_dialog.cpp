@@ -3,11 +3,14 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "app/program.h"
 #include "app/resource_ids.h"
 #include "app/row_batch.h"
 #include "app/texts.h"
+#include "platform/family.h"
+#include "platform/wtf8.h"
 #include "resident/resident_sweep.h"
 #include "scan/front_end.h"
 #include "scan/walk.h"
@@ -45,6 +48,30 @@ void SetUpResultsList(HWND dialog) {
     }
 }
 
+// On the NT family the object field shows paths as the system spells them.
+// An edit control keeps its text in the character set of the call that
+// created it, whatever message later sets it, and the template's field is
+// created through the code page: the field is made again by the wide call,
+// in the template's place, with its styles, font and place in the tab
+// order. Should that fail, the template's field stays and shows what the
+// code page can.
+void MakeObjectFieldWide(HWND dialog) {
+    HWND old = GetDlgItem(dialog, IDC_OBJECT);
+    RECT area{};
+    GetWindowRect(old, &area);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&area), 2);
+    const auto style = static_cast<DWORD>(GetWindowLongA(old, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongA(old, GWL_EXSTYLE));
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(old, GWLP_HINSTANCE));
+    HWND field = CreateWindowExW(exStyle, L"EDIT", L"", style, area.left, area.top, area.right - area.left,
+                                 area.bottom - area.top, dialog,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_OBJECT)), instance, nullptr);
+    if (field == nullptr) return;
+    SendMessageA(field, WM_SETFONT, static_cast<WPARAM>(SendMessageA(old, WM_GETFONT, 0, 0)), FALSE);
+    SetWindowPos(field, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    DestroyWindow(old);
+}
+
 void InitialiseDialog(HWND dialog) {
     ScanState = StateInitialising;
     MainDialog = dialog;
@@ -56,6 +83,7 @@ void InitialiseDialog(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_THREATS, ThreatList);
     SetDlgItemTextA(dialog, IDC_PROMOTION, PromotionText);
     SetDlgItemTextA(dialog, IDC_LINK, VendorHost);
+    if (IsNtFamily()) MakeObjectFieldWide(dialog);
     SetDlgItemTextA(dialog, IDC_OBJECT_LABEL, ObjectLabel);
     SetDlgItemTextA(dialog, IDC_SCAN, ScanButtonText);
     SetDlgItemTextA(dialog, IDC_SELECT_FOLDER, SelectFolderButtonText);
@@ -81,6 +109,40 @@ void ShowAbout(HWND dialog) {
     seamMessageBox(dialog, text, ProgramCaption, MB_OK | MB_ICONINFORMATION);
 }
 
+// The browser hands out at most MAX_PATH characters of display name.
+static_assert(SelectedFolderSize >= MAX_PATH, "the browser's display name fits");
+
+// The shell of the 95/98/Me family may lack the wide form, so it is looked
+// up rather than imported, which would keep the program from starting there.
+using PathFromIdListW = BOOL(WINAPI*)(LPCITEMIDLIST, LPWSTR);
+
+PathFromIdListW WidePathFromIdList() {
+    static const PathFromIdListW found = [] {
+        const HMODULE shell = LoadLibraryA("shell32.dll");
+        if (shell == nullptr) return PathFromIdListW{nullptr};
+        // Typed through void(*)(), the one conversion between function
+        // pointer types that compilers accept without complaint.
+        return reinterpret_cast<PathFromIdListW>(
+            reinterpret_cast<void (*)()>(GetProcAddress(shell, "SHGetPathFromIDListW")));
+    }();
+    return found;
+}
+
+// The chosen folder's path into SelectedFolder; false when there is none or
+// it does not fit. On the NT family it is read wide and carried as WTF-8,
+// as every path is there; on the 95/98/Me family, or without the wide form,
+// as the code page spells it.
+bool ChosenPath(LPCITEMIDLIST items) {
+    const PathFromIdListW widePath = IsNtFamily() ? WidePathFromIdList() : nullptr;
+    if (widePath == nullptr) return SHGetPathFromIDListA(items, SelectedFolder) != FALSE;
+    wchar_t path[MAX_PATH] = L"";
+    if (!widePath(items, path)) return false;
+    const size_t units = std::wcslen(path);
+    if (Wtf8Size(path, units) >= SelectedFolderSize) return false;
+    SelectedFolder[EncodeWtf8(path, units, SelectedFolder)] = '\0';
+    return true;
+}
+
 // The browser is owned by the dialog, which it disables while it is open:
 // no scan can start and read SelectedFolder while the user is choosing.
 void SelectFolder(HWND dialog) {
@@ -91,9 +153,10 @@ void SelectFolder(HWND dialog) {
     info.pszDisplayName = SelectedFolder;
     info.lpszTitle = FolderBrowserTitle;
     LPITEMIDLIST items = SHBrowseForFolderA(&info);
-    // A cancelled browser, or a place without a file-system path, means all
-    // fixed drives; the display name the browser wrote must not remain.
-    if (items == nullptr || !SHGetPathFromIDListA(items, SelectedFolder)) SelectedFolder[0] = '\0';
+    // A cancelled browser, or a place without a file-system path (or one too
+    // long to carry), means all fixed drives; the display name the browser
+    // wrote must not remain.
+    if (items == nullptr || !ChosenPath(items)) SelectedFolder[0] = '\0';
     if (allocator != nullptr) {
         allocator->Free(items);
         allocator->Release();

@@ -5,35 +5,103 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "app/program.h"
 #include "app/resource_ids.h"
 #include "app/row_batch.h"
 #include "app/texts.h"
+#include "platform/family.h"
+#include "platform/wtf8.h"
 #include "scan/front_end.h"
 #include "scan/report.h"
 #include "scan/scan_state.h"
 
 namespace {
 
+// On the NT family the texts are WTF-8 and reach the controls as the
+// system's UTF-16; on the 95/98/Me family they are the code page's and go
+// as they are. Shown texts are decoded leniently: a row may have been cut,
+// and a fault in a name must not hide the rest of it.
+
+// Writes the UTF-16 form of text[0, length) to out, terminated; out has room
+// for room units, the terminator included. A text that does not fit is cut
+// where a character begins first: no byte gives more than one unit, so room
+// - 1 bytes always fit.
+void DecodeShown(const char* text, size_t length, wchar_t* out, size_t room) {
+    size_t units = DecodeWtf8(text, length, out, room - 1, true);
+    if (units == NotWtf8) units = DecodeWtf8(text, CutAtCharacter(text, length, room - 1), out, room - 1, true);
+    out[units] = L'\0';
+}
+
+// A list view keeps its texts in UTF-16 whatever the dialog is, so the wide
+// messages reach it from this code-page dialog as they are.
 void SetRowText(HWND list, int row, int column, const char* text) {
-    LVITEMA item{};
+    if (!IsNtFamily()) {
+        LVITEMA item{};
+        item.iSubItem = column;
+        item.pszText = const_cast<char*>(text);
+        SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        return;
+    }
+    // The batch has cut the text to RowTextLimit bytes, hence units; a
+    // longer one from elsewhere is cut here.
+    wchar_t wide[RowTextLimit + 1];
+    DecodeShown(text, std::strlen(text), wide, RowTextLimit + 1);
+    LVITEMW item{};
     item.iSubItem = column;
-    item.pszText = const_cast<char*>(text);
-    SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    item.pszText = wide;
+    SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+// The field of a path as long as the system's longest: the text goes to the
+// heap, not onto the worker's stack. Should that fail, the field shows the
+// path's beginning, cut where a character begins.
+void ShowWideObject(HWND field, const char* path) {
+    const size_t length = std::strlen(path);
+    // Lenient counting never fails; the room is unbounded.
+    const size_t units = DecodeWtf8<wchar_t>(path, length, nullptr, NotWtf8, true);
+    std::unique_ptr<wchar_t[]> held(new (std::nothrow) wchar_t[units + 1]);
+    wchar_t beginning[MAX_PATH];
+    if (held) {
+        DecodeShown(path, length, held.get(), units + 1);
+    } else {
+        DecodeShown(path, length, beginning, MAX_PATH);
+    }
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(held ? held.get() : beginning));
 }
 
 }  // namespace
 
-void ShowObject(const char* path) { SetDlgItemTextA(MainDialog, IDC_OBJECT, path[0] != '\0' ? path : AllDrivesText); }
+// On the NT family the field is a wide edit control (main_dialog.cpp makes
+// it so), which keeps every character of the path; a path wider than the
+// field scrolls in it as the control shows any text.
+void ShowObject(const char* path) {
+    if (path[0] != '\0' && IsNtFamily()) {
+        ShowWideObject(GetDlgItem(MainDialog, IDC_OBJECT), path);
+        return;
+    }
+    SetDlgItemTextA(MainDialog, IDC_OBJECT, path[0] != '\0' ? path : AllDrivesText);
+}
 
 // Queued, not sent: the dialog inserts the rows in batches (app/row_batch.h).
 void AddResultRow(const char* object, const char* status) { QueueRow(object, status); }
 
 void InsertResultRow(const char* object, const char* status) {
-    LVITEMA item{};
-    item.iItem = 0x7FFFFFFF;  // after the last row
     const HWND list = GetDlgItem(MainDialog, IDC_RESULTS);
-    const int index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    int index = 0;
+    // The row goes in without a text; both are set below.
+    if (IsNtFamily()) {
+        LVITEMW item{};
+        item.iItem = 0x7FFFFFFF;  // after the last row
+        index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    } else {
+        LVITEMA item{};
+        item.iItem = 0x7FFFFFFF;
+        index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    }
     SetRowText(list, index, 0, object);
     SetRowText(list, index, 1, status);
     // Not drawn nor scrolled here: the dialog shows the new rows, the last

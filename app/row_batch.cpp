@@ -26,7 +26,8 @@ CRITICAL_SECTION& Lock() {
 }
 
 // A row's text beyond this is cut, so that any row fits an empty batch.
-constexpr size_t MaxTextLength = RowBatchSize / 2 - 1;
+constexpr size_t MaxTextLength = RowTextLimit;
+static_assert(2 * (MaxTextLength + 1) <= RowBatchSize, "any row fits an empty batch");
 
 void AppendText(Batch* batch, const char* text, size_t length) {
     std::memcpy(batch->text + batch->used, text, length);
@@ -34,10 +35,7 @@ void AppendText(Batch* batch, const char* text, size_t length) {
     batch->used += length + 1;
 }
 
-size_t CutLength(const char* text) {
-    const size_t length = std::strlen(text);
-    return length < MaxTextLength ? length : MaxTextLength;
-}
+size_t CutLength(const char* text) { return CutAtCharacter(text, std::strlen(text), MaxTextLength); }
 
 // Appends "object\0status\0"; false when it does not fit.
 bool Append(const char* object, const char* status) {
@@ -54,6 +52,15 @@ bool Append(const char* object, const char* status) {
 }
 
 }  // namespace
+
+size_t CutAtCharacter(const char* text, size_t length, size_t limit) {
+    if (length <= limit) return length;
+    size_t cut = limit;
+    // text[cut] is the first byte left out: while it continues a sequence,
+    // that sequence began before the cut and goes too.
+    while (cut > 0 && limit - cut < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return cut;
+}
 
 // A full batch is taken by the dialog first; an empty one holds any row.
 void QueueRow(const char* object, const char* status) {

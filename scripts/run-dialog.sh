@@ -79,7 +79,9 @@ wait "$program" || programRc=$?
 # Nothing of Wine's may outlive the virtual display, unless a caller still
 # wants to look at the prefix's running programs.
 [ -n "${VELMORA_BEFORE_START:-}" ] || "$WINESERVER" -k 2>/dev/null || true
-tr -d '\r' <"$out/drive.txt" | grep -E '^(box|row)' | sed -n '1,400p'
+# Rows are UTF-8, and WTF-8 where a name holds an unpaired surrogate: text
+# all the same, even where the locale would call such bytes binary.
+tr -d '\r' <"$out/drive.txt" | grep -aE '^(box|row)' | sed -n '1,400p'
 if [ "$rc" -ne 0 ] || [ "$programRc" -ne 0 ]; then
     echo "run-dialog: the driver ($rc) or velmora.exe ($programRc) failed" >&2
     exit 1

@@ -138,6 +138,16 @@ void HandlePosted() {
 
 std::string ControlText(int id) { return WindowText(GetDlgItem(MainDialog, id)); }
 
+std::wstring ControlTextW(int id) {
+    HWND control = GetDlgItem(MainDialog, id);
+    const auto length = static_cast<size_t>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(length + 1, L'\0');
+    const auto copied = static_cast<size_t>(
+        SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(&text[0])));
+    text.resize(copied < length ? copied : length);
+    return text;
+}
+
 bool ControlEnabled(int id) {
     return (GetWindowLongA(GetDlgItem(MainDialog, id), GWL_STYLE) & WS_DISABLED) == 0;
 }
@@ -154,6 +164,29 @@ std::vector<std::pair<std::string, std::string>> Rows() {
             item.pszText = texts[column];
             item.cchTextMax = sizeof texts[column];
             SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        }
+        rows.emplace_back(texts[0], texts[1]);
+    }
+    return rows;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> WideRows() {
+    HWND list = GetDlgItem(MainDialog, 1006);
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    std::vector<std::pair<std::wstring, std::wstring>> rows;
+    // More room than any row holds, so that a text read back whole is
+    // known to be whole.
+    std::vector<wchar_t> text(65536);
+    for (int row = 0; row < count; ++row) {
+        std::wstring texts[2];
+        for (int column = 0; column < 2; ++column) {
+            text[0] = L'\0';
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = text.data();
+            item.cchTextMax = static_cast<int>(text.size());
+            SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+            texts[column] = item.pszText;
         }
         rows.emplace_back(texts[0], texts[1]);
     }

@@ -42,8 +42,13 @@ void PressAndWait(int id);
 void HandlePosted();
 
 std::string ControlText(int id);
+// The control's text as it holds it, read with the wide message.
+std::wstring ControlTextW(int id);
 bool ControlEnabled(int id);
+// The list's rows through the code page, and as the list holds them, read
+// with LVM_GETITEMTEXTW into room for the longest path.
 std::vector<std::pair<std::string, std::string>> Rows();
+std::vector<std::pair<std::wstring, std::wstring>> WideRows();
 
 // A visible message box of this process with the program's caption whose
 // static text is exactly text; null when there is none.

@@ -2,6 +2,7 @@
 // under a virtual display, the scan running on its real worker thread.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,14 @@
 #include <string>
 
 #include "app/program.h"
+#include "app/resource_ids.h"
 #include "app/row_batch.h"
 #include "app/seams.h"
 #include "app/texts.h"
 #include "adapters/seams.h"
+#include "platform/seams.h"
+#include "platform/wtf8.h"
+#include "scan/front_end.h"
 #include "scan/walk.h"
 #include "scan/scan_state.h"
 #include "scan/texts.h"
@@ -571,4 +576,239 @@ TEST(Dialog, FailedWorkerStartAndFolderBrowser) {
     EXPECT_TRUE(IdleWithEveryButton());
 
     EXPECT_TRUE(session.Exit());
+}
+
+TEST(RowBatch, CutsWhereACharacterBegins) {
+    // Within the limit nothing is cut, whatever the bytes.
+    EXPECT_EQ(CutAtCharacter("ab\xD0\x96", 4, 4), 4u);
+    EXPECT_EQ(CutAtCharacter("\x96\x96\x96\x96\x96", 5, 5), 5u);
+    // A cut that falls inside a sequence of two, three or four bytes takes
+    // the whole character out; one that falls after it keeps it.
+    EXPECT_EQ(CutAtCharacter("ab\xD0\x96z", 5, 3), 2u);
+    EXPECT_EQ(CutAtCharacter("ab\xD0\x96z", 5, 4), 4u);
+    EXPECT_EQ(CutAtCharacter("a\xE6\xBC\xA2z", 5, 2), 1u);
+    EXPECT_EQ(CutAtCharacter("a\xE6\xBC\xA2z", 5, 3), 1u);
+    EXPECT_EQ(CutAtCharacter("a\xE6\xBC\xA2z", 5, 4), 4u);
+    EXPECT_EQ(CutAtCharacter("a\xF0\x9D\x84\x9Ez", 6, 4), 1u);
+    EXPECT_EQ(CutAtCharacter("a\xF0\x9D\x84\x9Ez", 6, 5), 5u);
+    // A lone surrogate is a sequence of three like any other.
+    EXPECT_EQ(CutAtCharacter("a\xED\xA0\x80z", 5, 3), 1u);
+    // Continuation bytes without a lead: the cut backs over three at most.
+    EXPECT_EQ(CutAtCharacter("a\x96\x96\x96\x96\x96z", 7, 5), 2u);
+    EXPECT_EQ(CutAtCharacter("\x96\x96\x96z", 4, 2), 0u);
+    EXPECT_EQ(CutAtCharacter("", 0, 0), 0u);
+}
+
+namespace {
+
+// A path of Cyrillic and CJK letters, a character past the 16-bit plane and
+// an unpaired surrogate: as the program carries it on the NT family (WTF-8)
+// and as the system spells it.
+const char* const WidePath = "C:\\\xD0\x96\xD1\x83\xD0\xBA\\\xE6\xBC\xA2\xE5\xAD\x97\\\xF0\x9D\x84\x9E\xED\xA0\x80.exe";
+const wchar_t* const WidePathUnits = L"C:\\\u0416\u0443\u043A\\\u6F22\u5B57\\\U0001D11E\xD800.exe";
+
+struct FamilyChoice {
+    explicit FamilyChoice(PlatformFamily family) { seamPlatformFamily = family; }
+    ~FamilyChoice() { seamPlatformFamily = FamilyAuto; }
+};
+
+INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+RECT RectInDialog(HWND control) {
+    RECT area{};
+    GetWindowRect(control, &area);
+    MapWindowPoints(nullptr, MainDialog, reinterpret_cast<POINT*>(&area), 2);
+    return area;
+}
+
+BOOL CALLBACK CountObjectFields(HWND child, LPARAM count) {
+    if (GetDlgCtrlID(child) == 1004) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// The rows the worker queued, inserted as the dialog inserts a batch.
+void InsertQueuedRows() { TakeRows(InsertResultRow); }
+
+std::wstring ThroughCodePage(const char* text) {
+    const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], units);
+    wide.resize(static_cast<size_t>(units) - 1);
+    return wide;
+}
+
+}  // namespace
+
+TEST(Dialog, OnTheNtFamilyWideNamesReachTheListAndTheObjectFieldWhole) {
+    FamilyChoice nt(FamilyNt);
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+
+    // The object field is a wide edit control, the only control 1004, in
+    // the template's place, style, font and tab order.
+    HWND field = GetDlgItem(MainDialog, 1004);
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(IsWindowUnicode(field));
+    int fields = 0;
+    EnumChildWindows(MainDialog, CountObjectFields, reinterpret_cast<LPARAM>(&fields));
+    EXPECT_EQ(fields, 1);
+    RECT expected{37, 82, 37 + 278, 82 + 12};
+    ASSERT_TRUE(MapDialogRect(MainDialog, &expected));
+    const RECT area = RectInDialog(field);
+    EXPECT_EQ(area.left, expected.left);
+    EXPECT_EQ(area.top, expected.top);
+    EXPECT_EQ(area.right, expected.right);
+    EXPECT_EQ(area.bottom, expected.bottom);
+    const auto style = static_cast<DWORD>(GetWindowLongA(field, GWL_STYLE));
+    const DWORD kept = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_READONLY | ES_OEMCONVERT | ES_AUTOHSCROLL;
+    EXPECT_EQ(style & (kept | WS_DISABLED | ES_MULTILINE | ES_PASSWORD), kept);
+    // The styles are the ones the dialog manager gives the template's field.
+    HWND reference = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, PlainDialog, 0);
+    ASSERT_NE(reference, nullptr);
+    HWND templateField = GetDlgItem(reference, 1004);
+    EXPECT_FALSE(IsWindowUnicode(templateField));
+    EXPECT_EQ(style, static_cast<DWORD>(GetWindowLongA(templateField, GWL_STYLE)));
+    EXPECT_EQ(GetWindowLongA(field, GWL_EXSTYLE), GetWindowLongA(templateField, GWL_EXSTYLE));
+    DestroyWindow(reference);
+    const LRESULT font = SendMessageA(field, WM_GETFONT, 0, 0);
+    EXPECT_NE(font, 0);
+    EXPECT_EQ(font, SendMessageA(GetDlgItem(MainDialog, 1023), WM_GETFONT, 0, 0));
+    EXPECT_EQ(GetWindow(field, GW_HWNDNEXT), GetDlgItem(MainDialog, 1023));
+    EXPECT_EQ(gui::ControlTextW(1004), L"Todas las unidades de disco");
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    // Rows read back wide exactly as the system spells the path, in either
+    // column; bytes that are no WTF-8 are shown leniently.
+    constexpr size_t Limit = RowTextLimit;
+    const std::pair<std::string, std::wstring> objects[] = {
+        {WidePath, WidePathUnits},
+        {"C:\\caf\xE9.exe", L"C:\\caf\uFFFD.exe"},
+        {"C:\\\xE6\xBCx", L"C:\\\uFFFDx"},
+        // The batch's cut, at its limit and one byte past it, inside a
+        // character of two bytes and of four: the character goes whole.
+        {std::string(Limit - 2, 'a') + "\xD0\x96", std::wstring(Limit - 2, L'a') + L"\u0416"},
+        {std::string(Limit - 1, 'a') + "\xD0\x96", std::wstring(Limit - 1, L'a')},
+        {std::string(Limit - 4, 'b') + "\xF0\x9D\x84\x9E", std::wstring(Limit - 4, L'b') + L"\U0001D11E"},
+        {std::string(Limit - 3, 'b') + "\xF0\x9D\x84\x9E", std::wstring(Limit - 3, L'b')},
+    };
+    // Inserted one by one: two long rows fill a batch, and outside a scan
+    // the dialog takes no full batch.
+    for (const auto& object : objects) {
+        AddResultRow(object.first.c_str(), DeletedText);
+        InsertQueuedRows();
+    }
+    AddResultRow("x", WidePath);
+    InsertQueuedRows();
+    const auto rows = gui::WideRows();
+    ASSERT_EQ(rows.size(), std::size(objects) + 1);
+    for (size_t i = 0; i < std::size(objects); ++i) {
+        EXPECT_EQ(rows[i].first, objects[i].second) << i;
+        EXPECT_EQ(rows[i].second, L"eliminado") << i;
+    }
+    EXPECT_EQ(rows.back(), std::make_pair(std::wstring(L"x"), std::wstring(WidePathUnits)));
+
+    // The object field shows the path whole, the longest path the system
+    // has included; an empty path still means all drives.
+    ShowObject(WidePath);
+    EXPECT_EQ(gui::ControlTextW(1004), WidePathUnits);
+    std::string longest = "C:\\";
+    std::wstring longestUnits = L"C:\\";
+    while (longestUnits.size() < LongestPathUnits) {
+        longest += "\xE6\xBC\xA2";
+        longestUnits += L'\u6F22';
+    }
+    ASSERT_LT(longest.size(), size_t{ObjectPathSize});
+    ShowObject(longest.c_str());
+    EXPECT_EQ(gui::ControlTextW(1004), longestUnits);
+    ShowObject("C:\\caf\xE9\\");
+    EXPECT_EQ(gui::ControlTextW(1004), L"C:\\caf\uFFFD\\");
+    ShowObject("");
+    EXPECT_EQ(gui::ControlTextW(1004), L"Todas las unidades de disco");
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    EXPECT_TRUE(session.Exit());
+}
+
+TEST(Dialog, OnThe9xFamilyTextsGoThroughTheCodePage) {
+    FamilyChoice win9x(FamilyWin9x);
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+
+    // The template's own field; rows and field take the code page's bytes,
+    // which are not read as WTF-8 (that would make this a replacement mark).
+    HWND field = GetDlgItem(MainDialog, 1004);
+    EXPECT_FALSE(IsWindowUnicode(field));
+    const char* const ansi = "C:\\caf\xE9\\\xD0\x96.exe";
+    const std::wstring shown = ThroughCodePage(ansi);
+    ASSERT_EQ(shown.find(L'\uFFFD'), std::wstring::npos) << "the code page maps every byte";
+    AddResultRow(ansi, DeletedText);
+    InsertQueuedRows();
+    const auto rows = gui::WideRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], std::make_pair(shown, std::wstring(L"eliminado")));
+    ShowObject(ansi);
+    EXPECT_EQ(gui::ControlTextW(1004), shown);
+    ShowObject("");
+    EXPECT_EQ(gui::ControlText(1004), "Todas las unidades de disco");
+
+    EXPECT_TRUE(session.Exit());
+}
+
+namespace {
+HTREEITEM FindTreeItem(HWND tree, HTREEITEM parent, const std::wstring& text) {
+    for (auto item = reinterpret_cast<HTREEITEM>(
+             SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(parent)));
+         item != nullptr; item = reinterpret_cast<HTREEITEM>(
+                              SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        wchar_t label[MAX_PATH] = L"";
+        TVITEMW data{};
+        data.mask = TVIF_TEXT;
+        data.hItem = item;
+        data.pszText = label;
+        data.cchTextMax = MAX_PATH;
+        if (SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data)) && text == data.pszText) return item;
+    }
+    return nullptr;
+}
+}  // namespace
+
+TEST(Dialog, OnTheNtFamilyAFolderChosenInTheBrowserIsCarriedByItsWideName) {
+    // A folder on the desktop, which is where the browser starts.
+    wchar_t desktop[MAX_PATH] = L"";
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop), S_OK);
+    const std::wstring name = L"\u0416\u0443\u043A \u6F22\u5B57 \U0001D11E";
+    const char* const nameBytes = "\xD0\x96\xD1\x83\xD0\xBA \xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9D\x84\x9E";
+    const fs::path folder = fs::path(desktop) / name;
+    fs::remove_all(folder);
+    ASSERT_TRUE(fs::create_directories(folder));
+    std::string expected(3 * MAX_PATH, '\0');
+    expected.resize(EncodeWtf8(desktop, std::wcslen(desktop), &expected[0]));
+    expected += "\\";
+    expected += nameBytes;
+
+    FamilyChoice nt(FamilyNt);
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+    std::strcpy(SelectedFolder, "C:\\earlier");
+    Press(FolderButton);
+    HWND browser = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (browser = gui::FindOtherDialog()) != nullptr; }));
+    HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
+    ASSERT_NE(tree, nullptr);
+    HTREEITEM item = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        const auto root = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+        return (item = FindTreeItem(tree, root, name)) != nullptr;
+    }));
+    ASSERT_TRUE(SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)));
+    gui::Answer(browser, IDOK);
+    ASSERT_TRUE(WaitFor([] { return IsWindowEnabled(MainDialog) != FALSE; }));
+    PressAndWait(AboutButton + 1);
+    EXPECT_EQ(std::string(SelectedFolder), expected);
+    EXPECT_EQ(gui::ControlTextW(1004), std::wstring(desktop) + L"\\" + name);
+    EXPECT_TRUE(IdleWithEveryButton());
+
+    EXPECT_TRUE(session.Exit());
+    fs::remove_all(folder);
 }

@@ -6,8 +6,11 @@
 //   velmora-drive exit            press "&Salir"
 // Output lines: "box<TAB>text" for every box answered (with "before" when
 // the dialog was not shown yet), "row<TAB>object<TAB>status" for every row,
-// and "scan-ms<TAB>N", the milliseconds from the press to the first box the
-// scan opened (the restart warning) or to its end, for the benchmark.
+// its texts as the list holds them (read wide) written in UTF-8 (WTF-8 for an
+// unpaired surrogate), so that they compare byte for byte with the names
+// planted from Linux, and "scan-ms<TAB>N", the milliseconds from the press
+// to the first box the scan opened (the restart warning) or to its end, for
+// the benchmark.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -15,6 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+// Relative: the program is built without the project's include folder.
+#include "../../platform/wtf8.h"
 
 namespace {
 
@@ -79,30 +86,47 @@ std::string ButtonText(HWND dialog, int id) {
 }
 
 // The list lives in the other process: its texts are read through memory
-// lent by that process.
+// lent by that process, wide, with room for a text as long as the longest
+// path, and only as many units as the list says it wrote are copied back.
+// The list keeps its texts in UTF-16 on every system Wine reports, rows
+// inserted through the code page included.
 bool PrintRows(HWND dialog) {
     HWND list = GetDlgItem(dialog, ResultsList);
     DWORD processId = 0;
     GetWindowThreadProcessId(list, &processId);
     HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
     if (process == nullptr) return false;
-    constexpr SIZE_T TextSize = 1024;
+    constexpr SIZE_T TextUnits = 32768;
     char* remote = static_cast<char*>(
-        VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + TextSize, MEM_COMMIT, PAGE_READWRITE));
-    if (remote == nullptr) return false;
-    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + TextUnits * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
+    if (remote == nullptr) {
+        CloseHandle(process);
+        return false;
+    }
+    std::vector<wchar_t> text(TextUnits);
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
         std::string texts[2];
         for (int column = 0; column < 2; ++column) {
-            LVITEMA item{};
+            LVITEMW item{};
             item.iSubItem = column;
-            item.pszText = remote + sizeof(LVITEMA);
-            item.cchTextMax = static_cast<int>(TextSize);
-            char text[TextSize] = "";
+            item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+            item.cchTextMax = static_cast<int>(TextUnits);
             WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
-            SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote));
-            ReadProcessMemory(process, remote + sizeof(LVITEMA), text, TextSize - 1, nullptr);
-            texts[column] = text;
+            const LRESULT written =
+                SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote));
+            size_t units = written > 0 ? static_cast<size_t>(written) : 0;
+            if (units >= TextUnits) units = TextUnits - 1;
+            SIZE_T read = 0;
+            if (units > 0 && !ReadProcessMemory(process, remote + sizeof(LVITEMW), text.data(),
+                                                units * sizeof(wchar_t), &read)) {
+                read = 0;
+            }
+            // A text ends at its first zero, as the list view's own reader sees it.
+            size_t length = 0;
+            while (length < read / sizeof(wchar_t) && text[length] != L'\0') ++length;
+            texts[column].resize(Wtf8Size(text.data(), length));
+            EncodeWtf8(text.data(), length, &texts[column][0]);
         }
         std::printf("row\t%s\t%s\n", texts[0].c_str(), texts[1].c_str());
     }
