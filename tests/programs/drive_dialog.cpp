@@ -20,8 +20,7 @@
 #include <string>
 #include <vector>
 
-// Relative: the program is built without the project's include folder.
-#include "../../platform/wtf8.h"
+#include "platform/wtf8.h"
 
 namespace {
 
