@@ -11,9 +11,10 @@
 // system never reads a name again (a trailing dot or space, a device name),
 // and paths run to the system's limit rather than MAX_PATH.
 //
-// The 95/98/Me family has only the code-page functions: an entry whose name
-// the code page cannot spell, or that does not fit MAX_PATH, is reached by
-// its short name.
+// The 95/98/Me family has only the code-page functions, which read a name
+// again: an entry whose long name does not lead back to it (one the code
+// page cannot spell, a trailing dot or space), or whose path would not fit
+// MAX_PATH, is reached by its short name.
 //
 // On both, a listed name that is not one name of its folder (a separator, a
 // colon, a wildcard, a control character, a third "." or "..") is never
@@ -104,7 +105,9 @@ size_t WriteName(const Name& name, char* out) {
 
 bool Joinable(const Name& name) {
     if (IsNtFamily()) return IsJoinableName(static_cast<const wchar_t*>(name.text), name.length);
-    return IsJoinableName(static_cast<const char*>(name.text), name.length);
+    return IsJoinableName(static_cast<const char*>(name.text), name.length, [](uint32_t byte) {
+        return IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(byte)) != 0;
+    });
 }
 
 bool IsDotName(const Name& name, size_t dots) {
@@ -218,16 +221,45 @@ bool FindNext(Level* level) {
     return FindNextFileA(level->find, &foundNarrow) != 0;
 }
 
-// The name that reaches the entry: its own, when it is one name of the
-// folder and the path fits; otherwise its short name on the same terms;
-// null when neither does. room is what the system allows the entry's name.
-const Name* Reaching(const Found& entry, size_t room, size_t bytesRoom, bool* tooLong) {
+// Whether the entry's long name, given back to the system, leads to that
+// very entry. Always on the NT family, whose wide functions take a name as
+// listed (and the verbatim form reads nothing again), and for a plain 8.3
+// name, which is its own short name. The code-page functions of the
+// 95/98/Me family read a long name again: what the code page cannot spell
+// comes back as "?" or as a look-alike ("ｗｏｒｍ.exe" as "worm.exe"), and
+// a trailing dot or space is dropped, so the name may lead to another file
+// or to none. There the long name serves only if looking it up finds the
+// entry with the same short name.
+bool LongNameLeadsHere(const Level& level, const Found& entry) {
+    if (IsNtFamily() || entry.shortName.length == 0) return true;
+    char path[MAX_PATH];
+    if (level.reachLength + entry.name.length >= sizeof path) return false;
+    std::memcpy(path, reach, level.reachLength);
+    std::memcpy(path + level.reachLength, entry.name.text, entry.name.length);
+    path[level.reachLength + entry.name.length] = '\0';
+    WIN32_FIND_DATAA same;
+    HANDLE find = FindFirstFileA(path, &same);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    same.cAlternateFileName[sizeof same.cAlternateFileName - 1] = '\0';
+    return std::strcmp(same.cAlternateFileName, static_cast<const char*>(entry.shortName.text)) == 0;
+}
+
+// The name that reaches the entry, when it is one name of the folder, leads
+// to this entry and the path fits; null when none does. room is what the
+// system allows the entry's name. The listed name comes first, its short
+// name when the listed one cannot serve.
+const Name* Reaching(const Level& level, const Found& entry, size_t room, size_t bytesRoom, bool* tooLong) {
     *tooLong = false;
     const Name* choices[2] = {&entry.name, &entry.shortName};
     for (const Name* name : choices) {
         if (!Joinable(*name)) continue;
-        if (name->length < room && name->bytes < bytesRoom) return name;
-        *tooLong = true;
+        if (name->length >= room || name->bytes >= bytesRoom) {
+            *tooLong = true;
+            continue;
+        }
+        if (name == &entry.name && !LongNameLeadsHere(level, entry)) continue;
+        return name;
     }
     return nullptr;
 }
@@ -252,7 +284,7 @@ bool TakeEntry(Level& level, TreeStep* step) {
     const size_t room = level.reachUnits + extra < limit ? limit - level.reachUnits - extra : 0;
     const size_t bytesRoom = ObjectPathSize - 2 - level.reachLength;
     bool tooLong = false;
-    const Name* reaching = Reaching(entry, room, bytesRoom, &tooLong);
+    const Name* reaching = Reaching(level, entry, room, bytesRoom, &tooLong);
     if (entry.name.bytes + 2 >= ObjectPathSize - level.shownLength || (reaching == nullptr && tooLong)) {
         // Said under the folder rather than examined under a cut name.
         step->event = TreeEvent::PathTooLong;

@@ -12,8 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 
-template <typename Unit>
-bool IsJoinableName(const Unit* name, size_t length) {
+// isTrailByteNext(unit) tells whether the unit after this one belongs to
+// it (the lead byte of a double-byte code page), so that a trail byte equal
+// to a separator's is not taken for one: "表" is 0x95 0x5C in code page 932.
+template <typename Unit, typename LeadTest>
+bool IsJoinableName(const Unit* name, size_t length, LeadTest isTrailByteNext) {
     if (length == 0) return false;
     if (name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.'))) return false;
     for (size_t i = 0; i < length; ++i) {
@@ -25,6 +28,12 @@ bool IsJoinableName(const Unit* name, size_t length) {
             default:
                 break;
         }
+        if (isTrailByteNext(unit) && i + 1 < length) ++i;
     }
     return true;
+}
+
+template <typename Unit>
+bool IsJoinableName(const Unit* name, size_t length) {
+    return IsJoinableName(name, length, [](uint32_t) { return false; });
 }

@@ -429,5 +429,30 @@ TEST_F(WindowsNamesTest, OnThe9xFamilyANameTheCodePageCannotSpellIsReachedByItsS
     EXPECT_FALSE(Present(u8"😀 folder/🦠.exe"));
 }
 
+TEST_F(WindowsNamesTest, OnThe9xFamilyANameThatDoesNotLeadBackIsReachedByItsShortName) {
+    // The code page's listing spells "ｗｏｒｍ.exe" as "worm.exe", and its
+    // functions read "worm.exe." and "worm.exe " as "worm.exe" and "．．" as
+    // "..": joined, each of these names would lead to another file.
+    seamPlatformFamily = FamilyWin9x;
+    const synth::Sample clean = MakeCleanSample(561), decoy = MakeWormCopy(0, 562);
+    const std::vector<std::string> worms = {u8"scan/ｗｏｒｍ.exe", "scan/worm.exe.", "scan/worm.exe ",
+                                            "scan/.../w.exe", u8"scan/．．/w.exe"};
+    for (const char* folder : {"scan", "scan/...", u8"scan/．．"}) Folder(folder);
+    Plant("w.exe", decoy.bytes);
+    Plant("scan/worm.exe", clean.bytes);
+    for (size_t i = 0; i < worms.size(); ++i) Plant(worms[i], MakeWormCopy(static_cast<int>(i + 1), 563).bytes);
+    Scan("scan");
+
+    ExpectCounts({3, 6, 5, 5, 0, 0});
+    EXPECT_EQ(recorder::filesExamined, 6) << "each examined once";
+    const auto deleted = std::count_if(recorder::rows.begin(), recorder::rows.end(), [&](const Row& row) {
+        return row.status == DeletedText && row.object.rfind(Path("scan") + "\\", 0) == 0;
+    });
+    EXPECT_EQ(deleted, 5) << recorder::Dump();
+    for (const std::string& worm : worms) EXPECT_FALSE(Present(worm)) << worm;
+    EXPECT_EQ(Content("scan/worm.exe"), clean.bytes);
+    EXPECT_EQ(Content("w.exe"), decoy.bytes) << "the parent is never reached";
+}
+
 }  // namespace
 #endif
