@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // isTrailByteNext(unit) tells whether the unit after this one belongs to
 // it (the lead byte of a double-byte code page), so that a trail byte equal
@@ -20,7 +21,7 @@ bool IsJoinableName(const Unit* name, size_t length, LeadTest isTrailByteNext) {
     if (length == 0) return false;
     if (name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.'))) return false;
     for (size_t i = 0; i < length; ++i) {
-        const auto unit = static_cast<uint32_t>(name[i]) & 0xFFFFu;
+        const auto unit = static_cast<uint32_t>(static_cast<std::make_unsigned_t<Unit>>(name[i]));
         if (unit < 0x20) return false;
         switch (unit) {
             case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':

@@ -144,4 +144,23 @@ TEST(Wtf8Test, OnlyOneNameOfItsFolderIsJoinable) {
     EXPECT_TRUE(Joinable(std::u16string{u'n', 0x20})) << "the first unit past the controls";
 }
 
+TEST(Wtf8Test, ADoubleByteCharacterIsCheckedWhole) {
+    // Code page 932 spells one character as a lead byte (0x81-0x9F, 0xE0-0xFC)
+    // and a trail byte that may equal a backslash's or a bar's.
+    const auto shiftJisLead = [](uint32_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); };
+    const std::string table = "\x95\x5C.exe";  // the character for "table"
+    const std::string bar = "\x83\x7C";       // a katakana whose trail byte is '|'
+    EXPECT_TRUE(IsJoinableName(table.data(), table.size(), shiftJisLead));
+    EXPECT_TRUE(IsJoinableName(bar.data(), bar.size(), shiftJisLead));
+    EXPECT_FALSE(Joinable(table)) << "without lead bytes, its trail byte reads as a separator";
+    // A separator after a whole character, or a lead byte that ends the name,
+    // is still refused or taken as it stands.
+    const std::string thenSeparator = "\x95\x5C\\x";
+    EXPECT_FALSE(IsJoinableName(thenSeparator.data(), thenSeparator.size(), shiftJisLead));
+    const std::string leadAtEnd = "a\x95";
+    EXPECT_TRUE(IsJoinableName(leadAtEnd.data(), leadAtEnd.size(), shiftJisLead));
+    const std::string dots = "..";
+    EXPECT_FALSE(IsJoinableName(dots.data(), dots.size(), shiftJisLead));
+}
+
 }  // namespace
