@@ -30,7 +30,11 @@ shift
 WINEPREFIX=$prefix
 WINEDEBUG=-all
 WINEARCH=$arch
-export WINEPREFIX WINEDEBUG WINEARCH
+# Wine spells Windows names in Linux file names in the locale's character
+# set: only in a UTF-8 one does every name a test plants come back as it
+# was written, whatever locale the caller (a bare CI machine) has.
+LC_ALL=C.UTF-8
+export WINEPREFIX WINEDEBUG WINEARCH LC_ALL
 
 # Tests may start in parallel (ctest -j); only one of them may run wineboot.
 # The marker is written last, so an interrupted initialisation is redone; its
