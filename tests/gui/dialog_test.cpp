@@ -809,6 +809,55 @@ TEST(Dialog, OnTheNtFamilyAFolderChosenInTheBrowserIsCarriedByItsWideName) {
     EXPECT_EQ(gui::ControlTextW(1004), std::wstring(desktop) + L"\\" + name);
     EXPECT_TRUE(IdleWithEveryButton());
 
+    // The chosen folder is scanned under its own name: a host in a CJK
+    // folder, a fullwidth look-alike of a clean file beside it, and a
+    // fullwidth way out of the folder, with a worm waiting where the code
+    // page's best fit would lead (the desktop).
+    const synth::Sample host = synth::MakeElkernAB('A', 2, 771), lookAlike = synth::MakeWormCopy(1, 772);
+    const synth::Sample trick = synth::MakeWormCopy(2, 773), outside = synth::MakeWormCopy(3, 774);
+    const synth::Sample clean = synth::MakeCleanSample(775);
+    const std::wstring hostFile = L"\u5831\u544A\\host.exe", lookAlikeFile = L"\uFF57\uFF4F\uFF52\uFF4D.exe";
+    const std::wstring trickFile = L"wf\\\uFF0E\uFF0E\uFF3C\uFF0E\uFF0E\uFF3Cvictim.exe";
+    const fs::path outsideFile = fs::path(desktop) / L"victim.exe";
+    ASSERT_TRUE(fs::create_directories(folder / L"\u5831\u544A") && fs::create_directories(folder / L"wf"));
+    for (const auto& [file, sample] : {std::make_pair(folder / hostFile, host), std::make_pair(folder / lookAlikeFile, lookAlike),
+                                       std::make_pair(folder / trickFile, trick), std::make_pair(outsideFile, outside),
+                                       std::make_pair(folder / L"worm.exe", clean)}) {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(sample.bytes.data()), static_cast<std::streamsize>(sample.bytes.size()));
+        ASSERT_TRUE(out.good()) << file;
+    }
+    Press(ScanButton);
+    HWND warning = gui::WaitForBox(RestartWarning);
+    ASSERT_NE(warning, nullptr);
+    gui::Answer(warning, IDOK);
+    ASSERT_TRUE(WaitFor([] { return ScanState == StateIdle; }));
+    PressAndWait(AboutButton + 1);
+    const std::wstring chosen = std::wstring(desktop) + L"\\" + name + L"\\";
+    const auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    std::vector<std::pair<std::wstring, std::wstring>> rows = gui::WideRows();
+    ASSERT_GE(rows.size(), 11u);
+    rows.resize(rows.size() - 11);  // the report
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::pair<std::wstring, std::wstring>> expectedRows = {
+        {chosen + hostFile, wide(InfectedPrefix + host.threat)}, {chosen + hostFile, wide(DisinfectedText)},
+        {chosen + lookAlikeFile, wide(InfectedPrefix + lookAlike.threat)}, {chosen + lookAlikeFile, wide(DeletedText)},
+        {chosen + trickFile, wide(InfectedPrefix + trick.threat)}, {chosen + trickFile, wide(DeletedText)}};
+    std::sort(expectedRows.begin(), expectedRows.end());
+    EXPECT_EQ(rows, expectedRows);
+    EXPECT_EQ(ScanStatistics.files, 4);
+    EXPECT_EQ(ScanStatistics.folders, 3);
+    const auto content = [](const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return synth::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    EXPECT_EQ(content(folder / hostFile), host.clean);
+    EXPECT_EQ(content(folder / L"worm.exe"), clean.bytes);
+    EXPECT_EQ(content(outsideFile), outside.bytes) << "nothing outside the chosen folder is reached";
+    EXPECT_FALSE(fs::exists(folder / lookAlikeFile));
+    EXPECT_FALSE(fs::exists(folder / trickFile));
+
     EXPECT_TRUE(session.Exit());
     fs::remove_all(folder);
+    fs::remove(outsideFile);
 }
