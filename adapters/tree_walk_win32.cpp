@@ -68,15 +68,12 @@ WIN32_FIND_DATAW foundWide;
 WIN32_FIND_DATAA foundNarrow;
 SystemPath pattern;
 
-size_t BoundedLength(const wchar_t* text, size_t room) {
+// The find functions end their names, but a name is never read past its
+// field should one not be.
+template <typename Unit>
+size_t BoundedLength(const Unit* text, size_t room) {
     size_t length = 0;
-    while (length < room && text[length] != L'\0') ++length;
-    return length;
-}
-
-size_t BoundedLength(const char* text, size_t room) {
-    size_t length = 0;
-    while (length < room && text[length] != '\0') ++length;
+    while (length < room && text[length] != 0) ++length;
     return length;
 }
 
