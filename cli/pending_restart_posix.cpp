@@ -1,0 +1,3 @@
+#include "cli/pending_restart.h"
+
+bool NamedByPendingRestart(const char*) { return false; }
