@@ -130,6 +130,8 @@ bool FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode) {
     return true;
 }
 
+FileHandle FileAdopt(int fd) { return fd < 0 ? InvalidFileHandle : AdoptChecked(fd, OpenMode::Read, 0, 0); }
+
 FileHandle FileCreate(const char* path) {
     const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return InvalidFileHandle;

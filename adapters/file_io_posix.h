@@ -22,3 +22,11 @@ FileHandle FileOpenAt(int folder, const char* name, OpenMode mode, uint64_t devi
 // or, for an open that asked no status, when first asked; false (and zeros)
 // when the handle is not a regular file.
 bool FileIdentity(FileHandle file, uint64_t* device, uint64_t* inode);
+
+// Takes a descriptor that the caller opened itself (relative to a folder
+// descriptor, with the flags its step needs) into a handle, which then owns
+// it: FileClose closes it. The caller may go on using the descriptor for
+// what a handle cannot do (fchown, fchmod) while the handle is open. Only a
+// regular file is taken, without a lock; otherwise the descriptor is closed
+// and errno says why (ESTALE for what is no regular file).
+FileHandle FileAdopt(int fd);

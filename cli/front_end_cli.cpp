@@ -19,25 +19,7 @@
 #include "scan/report.h"
 #include "scan/scan_state.h"
 
-bool outputFailed = false;
-bool scanErrors = false;
-
 void ShowObject(const char* path) { ProgressFolder(path); }
-
-void ReportScanError(const char* path, const char* reason, int error) {
-    scanErrors = true;
-    ReportScanNote(path, reason, error);
-}
-
-void ReportScanNote(const char* path, const char* reason, int error) {
-    std::string line = ProgramPrefix;
-    AppendRowPath(&line, path);
-    line.append(": ").append(reason);
-    if (error != 0) line.append(" (").append(SystemErrorText(error)).append(")");
-    line.push_back('\n');
-    ProgressClear();
-    WriteText(stderr, line);
-}
 
 // Each row is flushed as it comes (WriteText), so that a reader sees it at
 // once and a failed write, to a file, a pipe or a console alike, is noticed

@@ -89,26 +89,21 @@ int ParseArguments(int argc, char** argv, Options* options) {
 }
 
 // Every starting path is checked before anything is scanned, so that a
-// typing error does not pass as a clean result; each bad one is named.
+// typing error does not pass as a clean result; each bad one is named. The
+// checks keep nothing open, so any number of paths may be given.
 bool CheckStartingPaths(const std::vector<const char*>& paths, std::vector<StartingPath>* starts) {
     bool usable = true;
     for (const char* path : paths) {
         StartingPath start{};
-        if (!OpenStartingPath(path, &start)) {
+        if (!CheckStartingPath(path, &start)) {
             usable = false;
             continue;
         }
         bool repeated = false;
         for (const StartingPath& earlier : *starts) repeated = repeated || SameStartingPath(earlier, start);
-        if (repeated) {
-            CloseStartingPath(&start);
-        } else {
-            starts->push_back(start);
-        }
+        if (!repeated) starts->push_back(start);
     }
-    if (usable) return true;
-    for (StartingPath& start : *starts) CloseStartingPath(&start);
-    return false;
+    return usable;
 }
 
 // The quarantine folder is opened before the scan and never walked, even
@@ -133,10 +128,7 @@ int main(int argc, char** argv) {
 
     std::vector<StartingPath> starts;
     if (!CheckStartingPaths(options.paths, &starts)) return ExitError;
-    if (options.quarantine != nullptr && !detectOnly && !OpenQuarantineFolder(options.quarantine)) {
-        for (StartingPath& start : starts) CloseStartingPath(&start);
-        return ExitError;
-    }
+    if (options.quarantine != nullptr && !detectOnly && !OpenQuarantineFolder(options.quarantine)) return ExitError;
     treeLimits.stayOnDevice = options.oneFileSystem;
 
     ResetScanStatistics();
@@ -146,7 +138,6 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < starts.size() && StillScanning(); ++i) {
         ScanStartingPath(&starts[i]);
     }
-    for (StartingPath& start : starts) CloseStartingPath(&start);
     CloseQuarantine();
     // Only a stop request clears the flag during the scan; read it once, so
     // that the exit status says what the report covers.

@@ -1,42 +1,21 @@
 #include "cli/quarantine.h"
 
-#include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "cli/front_end_cli.h"
+#include "cli/messages.h"
+#include "cli/quarantine_folder.h"
 #include "cli/quarantine_format.h"
-#include "cli/row_text.h"
+#include "cli/restore_target.h"
 #include "cli/system_error.h"
 #include "cli/texts.h"
 #include "engine/sha256.h"
 
 namespace {
 
-// Entry numbers tried past the last one in use, should another program have
-// taken names meanwhile. Numbers above the cap, which no scan reaches, are
-// not taken from a manifest, so the next number can never wrap to 0, which
-// stands for none.
-constexpr uint32_t NameTries = 4096;
-constexpr uint32_t HighestNumber = 0x7FFFFFFF;
-
-std::string folderPath;
-FileHandle manifest = InvalidFileHandle;
+bool active = false;
 uint32_t nextNumber = 1;
 // The entry of the file in hand, saved and not yet told done.
 uint32_t pendingNumber = 0;
-
-std::string EntryName(uint32_t number, const char* extension) { return EntryId(number) + "." + extension; }
-
-uint32_t NumberAfterManifest(FileHandle file) {
-    uint32_t highest = 0;
-    for (const std::vector<std::string>& fields : ReadManifestLines(file)) {
-        if (fields.size() < 2) continue;
-        const unsigned long number = std::strtoul(fields[1].c_str(), nullptr, 16);
-        if (number <= HighestNumber && number > highest) highest = static_cast<uint32_t>(number);
-    }
-    return highest + 1;
-}
 
 // Copies the open file, made inert, into a new entry file; the digest and
 // size of what was read come back.
@@ -79,74 +58,81 @@ const OutcomeText OutcomeTexts[] = {
 }  // namespace
 
 bool OpenQuarantine(const char* folder) {
-    folderPath = folder;
-    if (!MakePrivateFolder(folder)) {
-        ReportScanError(folder, QuarantineUnusableText, LastSystemError());
+    if (!UseQuarantineFolder(folder, true)) return false;
+    std::string text;
+    ManifestContents contents;
+    bool usable = OpenManifest(true);
+    if (usable && !ReadManifestText(&text)) {
+        ReportScanError(ManifestShownPath().c_str(), QuarantineUnusableText, LastSystemError());
+        usable = false;
+    }
+    if (usable && !ParseManifest(text.data(), text.size(), &contents)) {
+        ReportScanError(ManifestShownPath().c_str(), ManifestNewerText);
+        usable = false;
+    }
+    if (!usable) {
+        LeaveQuarantineFolder();
         return false;
     }
-    const std::string manifestPath = InFolder(folderPath, ManifestName);
-    manifest = FileOpen(manifestPath.c_str(), OpenMode::ReadWrite);
-    if (manifest == InvalidFileHandle) manifest = FileCreate(manifestPath.c_str());
-    if (manifest == InvalidFileHandle) {
-        ReportScanError(manifestPath.c_str(), QuarantineUnusableText, LastSystemError());
-        return false;
-    }
-    nextNumber = NumberAfterManifest(manifest);
+    // Numbers in use by entries without a line (a save cut short) or taken
+    // by another scanner meanwhile are passed over when they are claimed.
+    nextNumber = contents.highestNumber + 1;
+    active = true;
     return true;
 }
 
-bool QuarantineActive() { return manifest != InvalidFileHandle; }
+bool QuarantineActive() { return active; }
 
 void CloseQuarantine() {
-    if (manifest != InvalidFileHandle) FileClose(manifest);
-    manifest = InvalidFileHandle;
+    if (active) LeaveQuarantineFolder();
+    active = false;
 }
 
 bool SaveToQuarantine(const HandledEntry& file, FileHandle examined) {
     pendingNumber = 0;
-    FileHandle entry = InvalidFileHandle;
-    uint32_t number = nextNumber;
-    for (uint32_t tries = 0; tries < NameTries && number <= HighestNumber; ++tries, ++number) {
-        if (PathExists(InFolder(folderPath, EntryName(number, "vq")).c_str())) continue;
-        entry = FileCreate(InFolder(folderPath, EntryName(number, "part")).c_str());
-        if (entry != InvalidFileHandle) break;
-    }
-    if (entry == InvalidFileHandle) {
-        ReportScanError(file.path, QuarantineSaveFailedText, LastSystemError());
+    std::string recorded;
+    SavedOwner owner;
+    int error = 0;
+    if (!RecordedPathOf(file, examined, &recorded, &owner, &error)) {
+        ReportScanError(file.path, QuarantineSaveFailedText, error);
         return false;
     }
-    const std::string partPath = InFolder(folderPath, EntryName(number, "part"));
-    const std::string finalPath = InFolder(folderPath, EntryName(number, "vq"));
+    FileHandle entry = InvalidFileHandle;
+    EntryClaim claim = EntryClaim::Taken;
+    uint32_t number = nextNumber;
+    // A number another scanner holds is passed over, however many there are.
+    for (; number <= HighestEntryNumber; ++number) {
+        claim = ClaimEntry(number, &entry);
+        if (claim != EntryClaim::Taken) break;
+    }
+    if (claim != EntryClaim::Claimed) {
+        ReportScanError(file.path, QuarantineSaveFailedText, claim == EntryClaim::Failed ? LastSystemError() : 0);
+        return false;
+    }
+    nextNumber = number + 1;
     char hex[65];
     uint32_t size = 0;
     bool ok = WriteEntry(examined, entry, hex, &size);
-    int error = ok ? 0 : LastSystemError();
+    error = ok ? 0 : LastSystemError();
     if (FileClose(entry) == 0 && ok) {
         ok = false;
         error = LastSystemError();
     }
-    if (ok && !MovePath(partPath.c_str(), finalPath.c_str())) {
-        ok = false;
-        error = LastSystemError();
-    }
+    bool published = false;
     if (ok) {
-        std::string line = "saved\t" + EntryId(number) + "\t" + CurrentTimeText() + "\t" + std::to_string(size) +
-                           "\t" + hex + "\t";
-        AppendRowPath(&line, file.path);
-        line.push_back('\n');
-        if (!AppendManifestLine(manifest, line)) {
-            error = LastSystemError();
-            ok = false;
-            DeletePath(finalPath.c_str());
-        }
-    } else {
-        DeletePath(partPath.c_str());
+        published = PublishEntry(number);
+        ok = published;
+        if (!ok) error = LastSystemError();
+    }
+    if (ok && !AppendManifest(SavedLine(number, size, hex, owner, recorded))) {
+        error = LastSystemError();
+        ok = false;
     }
     if (!ok) {
+        DropEntry(number, published);
         ReportScanError(file.path, QuarantineSaveFailedText, error);
         return false;
     }
-    nextNumber = number + 1;
     pendingNumber = number;
     return true;
 }
@@ -166,5 +152,5 @@ void RecordChange(HandledEntry* file, ChangeOutcome outcome, const char* curedCo
     const std::string line = "done\t" + EntryId(pendingNumber) + "\t" + CurrentTimeText() + "\t" + text.action +
                              "\t" + text.result + "\t" + left + "\n";
     pendingNumber = 0;
-    if (!AppendManifestLine(manifest, line)) ReportScanError(file->path, QuarantineRecordFailedText, LastSystemError());
+    if (!AppendManifest(line)) ReportScanError(file->path, QuarantineRecordFailedText, LastSystemError());
 }

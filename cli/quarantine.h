@@ -3,13 +3,25 @@
 //
 // DIR holds one entry per saved file, NNNNNNNN.vq: a header and the file's
 // bytes made inert (no scanner and no double click sees a program in them),
-// and a manifest, one line per event, fields separated by tabs:
-//   saved     ID TIME SIZE SHA-256 PATH
+// and a manifest, manifest.txt, one line per event, fields separated by tabs:
+//   velmora-quarantine  2           (the first line: the format's version)
+//   saved     ID TIME SIZE SHA-256 USER GROUP MODE PATH
 //   done      ID TIME ACTION RESULT SHA-256-OF-WHAT-WAS-LEFT ("-" when gone)
 //   restored  ID TIME
-// An entry is written whole and flushed under a temporary name, then takes
-// its name and gets its "saved" line; a save that fails leaves neither, and
-// the file is not changed.
+// ID is the entry's number in eight hexadecimal digits; PATH the file's
+// absolute path, escaped as in the rows; USER and GROUP the numbers of its
+// owner and group, MODE its permission bits in four octal digits ("-" for
+// all three where the platform has none). Version 1, without the first
+// line, had "saved ID TIME SIZE SHA-256 PATH"; such lines are still read,
+// and restored without an owner. Only the name that was scanned comes back:
+// the restore puts a new file in its place, so another hard link to the
+// original keeps what the scan left in it (the cured bytes), and links that
+// the scan deleted one by one come back as separate files.
+//
+// An entry is written whole and flushed under NNNNNNNN.part, a name taken
+// exclusively, then takes its name and gets its "saved" line; a save that
+// fails leaves neither, and the file is not changed. Lines are appended
+// under the manifest's lock, so any number of scanners can share DIR.
 #pragma once
 
 #include <vector>
@@ -17,7 +29,8 @@
 #include "scan/front_end.h"
 
 // Creates DIR (private to its owner) or opens it; false, said on standard
-// error, when it cannot be used.
+// error, when it cannot be used or cannot be trusted (see
+// quarantine_folder.h).
 bool OpenQuarantine(const char* folder);
 bool QuarantineActive();
 void CloseQuarantine();

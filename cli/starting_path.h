@@ -7,17 +7,19 @@
 #include "scan/fs.h"
 
 struct StartingPath {
-    // POSIX: a folder's own descriptor, or a file's name within the
-    // descriptor of the folder that holds it, opened by the check, with the
-    // identity then found; every later step acts within it, as the walk does.
+    // POSIX: the path, and for a file its name within the folder that holds
+    // it, with the identity that the check found. Nothing stays open between
+    // the check and the scan.
     HandledEntry entry;
     PathKind kind = PathMissing;
 };
 
 // Checks that path can be scanned; otherwise writes one line on standard
-// error saying why and returns false.
-bool OpenStartingPath(const char* path, StartingPath* start);
+// error saying why and returns false. Whatever the check opens, it closes.
+bool CheckStartingPath(const char* path, StartingPath* start);
 // True when both name the same file or folder, which is then scanned once.
 bool SameStartingPath(const StartingPath& a, const StartingPath& b);
+// Opens the path again and scans it. On POSIX it must still be the file or
+// folder that was checked; otherwise it is named on standard error, as an
+// error, and nothing is scanned there.
 void ScanStartingPath(StartingPath* start);
-void CloseStartingPath(StartingPath* start);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "adapters/system_path_win32.h"
-#include "cli/front_end_cli.h"
+#include "cli/messages.h"
 #include "cli/starting_path.h"
 #include "cli/texts.h"
 #include "platform/family.h"
@@ -72,7 +72,7 @@ size_t WithoutSeparators(const char* path) {
 
 }  // namespace
 
-bool OpenStartingPath(const char* path, StartingPath* start) {
+bool CheckStartingPath(const char* path, StartingPath* start) {
     *start = StartingPath{};
     start->entry = EntryForPath(path);
     if (std::strlen(path) >= ObjectPathSize - 1) {
@@ -103,5 +103,3 @@ void ScanStartingPath(StartingPath* start) {
         HandleFile(&start->entry);
     }
 }
-
-void CloseStartingPath(StartingPath*) {}

@@ -34,13 +34,18 @@ const char UsageText[] =
     "                 their PATH (Windows: mounted volumes and junctions); each\n"
     "                 is named on standard error, which is no error\n"
     "  --quarantine DIR\n"
-    "                 before a file is repaired or deleted, save it whole into\n"
-    "                 DIR (created private; never walked); a file that cannot\n"
-    "                 be saved is left as it is: \"incapaz de desinfectar\"\n"
+    "                 before a file is repaired or deleted, save it whole, with\n"
+    "                 its owner, group and mode, into DIR (created private;\n"
+    "                 never walked); a file that cannot be saved is left as it\n"
+    "                 is: \"incapaz de desinfectar\"; DIR may be shared by scans\n"
+    "                 that run at once\n"
     "  --restore DIR  put back the files saved in DIR, all or those under each\n"
-    "                 PATH; each is checked against its SHA-256, and a file\n"
-    "                 changed since the scan is named, not overwritten; exit\n"
-    "                 status 0, or 2 if anything could not be put back\n"
+    "                 PATH, by the absolute paths recorded, through no link;\n"
+    "                 each is checked against its SHA-256, and a file changed\n"
+    "                 since the scan is named, not overwritten; exit status 0,\n"
+    "                 or 2 if anything could not be put back\n"
+    "  An existing DIR must be a folder of the user's own that no one else can\n"
+    "  write to (POSIX), or it is not used.\n"
     "  --help         show this text\n"
     "  --version      show the version\n";
 const char ProgramPrefix[] = "velmora-scan: ";
@@ -68,9 +73,28 @@ const char ManifestName[] = "manifest.txt";
 const char QuarantineUnusableText[] = "cannot use as a quarantine";
 const char QuarantineSaveFailedText[] = "cannot be saved into the quarantine; it is left as it is";
 const char QuarantineRecordFailedText[] = "cannot write the quarantine's manifest";
+const char QuarantineLinkText[] = "is a symbolic link; not used as a quarantine";
+const char QuarantineNotFolderText[] = "is not a folder; not used as a quarantine";
+const char QuarantineNotOwnedText[] = "belongs to another user; not used as a quarantine";
+const char QuarantineWritableText[] =
+    "can be written by others than its owner; not used as a quarantine (chmod go-w makes it usable)";
+const char ManifestNotFileText[] = "is not a regular file; not used as a quarantine's manifest";
+const char ManifestNewerText[] = "was written by a newer version of the scanner; not read";
+const char ManifestLineRefusedFormat[] = "line %llu is not one the scanner writes; it is not obeyed: ";
+const char ManifestMoreRefusedFormat[] = "%llu more lines are not ones the scanner writes; they are not obeyed";
 const char RestoredText[] = "restaurado";
 const char RestoreChangedText[] = "changed since the scan; not restored";
 const char RestoreUnreadableText[] = "cannot be read; not restored";
-const char RestoreDamagedText[] = "the saved copy is damaged or cannot be read; not restored";
+const char RestoreNotFileText[] = "is not a regular file now; not restored";
+const char RestoreGoneText[] = "its folder is gone; not restored";
+const char RestoreLinkText[] = "a folder on its way is a link now; not restored";
+const char RestoreDiskFullText[] = "the disk is full; not restored";
+const char RestoreDamagedText[] = "the saved copy is damaged; not restored";
+const char RestoreEntryUnreadableText[] = "the saved copy cannot be read; not restored";
 const char RestoreFailedText[] = "cannot be put back";
+const char RestoreOwnerLostText[] =
+    "restored, but its owner and group could not be given back (nor a set-user-ID or set-group-ID bit)";
+const char RestoreNothingSavedText[] = "nothing saved in the quarantine lies under it";
+const char RestorePendingRestartText[] =
+    "Windows will still replace or delete it at the next restart; not restored (restart first, then restore again)";
 const char MissingArgumentText[] = "a value is missing after ";

@@ -30,9 +30,25 @@ extern const char ManifestName[];
 extern const char QuarantineUnusableText[];
 extern const char QuarantineSaveFailedText[];
 extern const char QuarantineRecordFailedText[];
+extern const char QuarantineLinkText[];
+extern const char QuarantineNotFolderText[];
+extern const char QuarantineNotOwnedText[];
+extern const char QuarantineWritableText[];
+extern const char ManifestNotFileText[];
+extern const char ManifestNewerText[];
+extern const char ManifestLineRefusedFormat[];  // printf format: the line's number; the line follows
+extern const char ManifestMoreRefusedFormat[];  // printf format: how many more
 extern const char RestoredText[];
 extern const char RestoreChangedText[];
 extern const char RestoreUnreadableText[];
+extern const char RestoreNotFileText[];
+extern const char RestoreGoneText[];
+extern const char RestoreLinkText[];
+extern const char RestoreDiskFullText[];
 extern const char RestoreDamagedText[];
+extern const char RestoreEntryUnreadableText[];
 extern const char RestoreFailedText[];
+extern const char RestoreOwnerLostText[];
+extern const char RestoreNothingSavedText[];
+extern const char RestorePendingRestartText[];
 extern const char MissingArgumentText[];

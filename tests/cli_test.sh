@@ -75,6 +75,21 @@ grep -q "^Desinfectado:	0$" "$work/out" || fail "detect-only reports no disinfec
 grep -q "^Carpetas:	0$" "$work/out" || fail "single file: no folder walked"
 grep -q "^Ficheros:	1$" "$work/out" || fail "single file: one file"
 
+# --detect-only changes nothing, so it saves nothing: a quarantine given with
+# it is neither made nor needed, not even one that could not be used. Without
+# --detect-only that same folder is refused and nothing is changed.
+"$scan" --detect-only --quarantine "$work/no-q" "$work/tree/worm_a.exe" >"$work/out" 2>"$work/err"
+expect_exit 1 $? "--detect-only with a new quarantine"
+[ -e "$work/no-q" ] && fail "--detect-only made the quarantine folder"
+printf 'not a folder\n' >"$work/file-q"
+"$scan" --detect-only --quarantine "$work/file-q" "$work/tree/worm_a.exe" >"$work/out" 2>"$work/err"
+expect_exit 1 $? "--detect-only with an unusable quarantine"
+[ -s "$work/err" ] && fail "--detect-only with an unusable quarantine: $(cat "$work/err")"
+grep -q "worm_a.exe	infectado: " "$work/out" || fail "--detect-only with an unusable quarantine: no finding"
+"$scan" --quarantine "$work/file-q" "$work/tree/worm_a.exe" >"$work/out" 2>"$work/err"; rc=$?
+[ $((rc & 2)) -eq 2 ] && [ -s "$work/err" ] || fail "an unusable quarantine is not refused (exit status $rc)"
+cmp -s "$work/tree/worm_a.exe" "$work/pristine/worm_a.exe" || fail "a scan whose quarantine was refused changed a file"
+
 # --- disinfection -----------------------------------------------------------
 rm -rf "$work/tree/sub"
 "$scan" "$work/tree" >"$work/out"; expect_exit 1 $? "disinfection"
@@ -138,6 +153,37 @@ grep -qx "velmora-scan: $work/forge/no such file: .*[a-z].*" "$work/err" ||
 [ "$(grep -c '	eliminado$' "$work/out")" -eq 6 ] || fail "forged names: six deletions expected"
 "$scan" --help | grep -qF '\xHH' || fail "--help does not document the escapes"
 "$scan" --help | grep -qF 'begins with a backslash' || fail "--help does not document the escaped rows' mark"
+
+# --- paths through the quarantine ----------------------------------------------
+# A name with control bytes is saved under its escaped row text, byte for
+# byte, and comes back under exactly its own name; a backslash-x in the name
+# itself stays text. An escape that ends the path is read as well.
+rm -rf "$work/qt" "$work/q"
+mkdir -p "$work/qt/a" "$work/qt/ab"
+ctl=$(printf 'q\001\037\177\\x41.exe')
+last=$(printf 'end\037')
+for f in "a/$ctl" "a/$last" a/w.exe ab/w.exe ab.exe; do cp "$worm" "$work/qt/$f"; done
+"$scan" --quarantine "$work/q" "$work/qt" >"$work/out" 2>"$work/err"; expect_exit 1 $? "quarantined scan"
+escaped="\\$work/qt/a/q\\x01\\x1F\\x7F\\\\x41.exe"
+grep -qxF "$escaped	eliminado" "$work/out" || fail "quarantine: the row of a name with control bytes: $(grep '^\\' "$work/out")"
+ESCAPED=$escaped awk -F '\t' '$1 == "saved" { for (i = 2; i <= NF; i++) if ($i == ENVIRON["ESCAPED"]) n++ }
+    END { exit n != 1 }' "$work/q/manifest.txt" || fail "quarantine: the manifest does not hold the escaped path as written"
+[ -z "$(find "$work/qt" -type f)" ] || fail "quarantine: worm copies left"
+# A restore under a folder takes what lies in it, not whatever begins with
+# its name: qt/a takes neither qt/ab/ nor qt/ab.exe; qt/ab takes its file
+# and still not qt/ab.exe.
+"$scan" --restore "$work/q" "$work/qt/a" >"$work/out" 2>"$work/err"; expect_exit 0 $? "restore under qt/a"
+grep -qxF "$escaped	restaurado" "$work/out" || fail "restore: the row of a name with control bytes"
+cmp -s "$work/qt/a/$ctl" "$worm" || fail "restore: a name with control bytes did not come back as itself"
+grep -qxF "\\$work/qt/a/end\\x1F	restaurado" "$work/out" && cmp -s "$work/qt/a/$last" "$worm" ||
+    fail "restore: a name ending in a control byte did not come back as itself"
+cmp -s "$work/qt/a/w.exe" "$worm" || fail "restore under qt/a: its file did not come back"
+[ "$(find "$work/qt" -type f | wc -l)" -eq 3 ] || fail "restore under qt/a: $(find "$work/qt" -type f | sed 's#.*/qt/##' | tr '\n' ' ')"
+"$scan" --restore "$work/q" "$work/qt/ab" >"$work/out" 2>"$work/err"; expect_exit 0 $? "restore under qt/ab"
+[ "$(grep -c '	restaurado$' "$work/out")" -eq 1 ] && [ -e "$work/qt/ab/w.exe" ] && [ ! -e "$work/qt/ab.exe" ] ||
+    fail "restore under qt/ab: not exactly its one file"
+"$scan" --restore "$work/q" >"$work/out" 2>"$work/err"; expect_exit 0 $? "restore of the rest"
+[ "$(grep -c '	restaurado$' "$work/out")" -eq 1 ] && cmp -s "$work/qt/ab.exe" "$worm" || fail "restore of the rest: not qt/ab.exe alone"
 
 # --- the exit status: one bit per outcome ------------------------------------
 # Errors are made by an unprivileged user, whom permissions stop (root's are
@@ -203,6 +249,69 @@ grep -q "^Ficheros:	1$" "$work/out" || fail "the same file given twice was exami
 "$scan" --detect-only "$work/bits/err" "$work/bits/err/" "$work/bits/err/locked/.." >"$work/out"
 grep -q "^Carpetas:	2$" "$work/out" || fail "the same folder given three times was walked more than once"
 [ "$(grep -c '	infectado: ' "$work/out")" -eq 3 ] || fail "the same folder given three times: rows repeated"
+# An identity is the device and the inode: one file by two spellings is one
+# start, while two files, or two folders, of one file system are two.
+"$scan" --detect-only "$work/bits/err/w.exe" "$work/bits/err/locked/../w.exe" >"$work/out"; expect_exit 1 $? "one file, two spellings"
+grep -q "^Ficheros:	1$" "$work/out" || fail "one file given by two spellings was examined twice"
+"$scan" --detect-only "$work/bits/err/w.exe" "$work/bits/err/unreadable.exe" "$work/bits/err/locked" "$work/bits/ok" \
+    >"$work/out"; expect_exit 1 $? "two files and two folders"
+grep -q "^Ficheros:	4$" "$work/out" && grep -q "^Carpetas:	2$" "$work/out" ||
+    fail "two files and two folders of one file system: not all examined"
+[ "$(grep -c '	infectado: ' "$work/out")" -eq 3 ] || fail "two files and two folders: $(grep -c '	infectado: ' "$work/out") rows"
+# Two file systems whose roots, and first files, have the same inode numbers:
+# both are walked.
+if unshare -m true 2>/dev/null; then in_mounts="unshare -m sh -c"
+elif unshare -rm true 2>/dev/null; then in_mounts="unshare -rm sh -c"
+else in_mounts=""; fi
+if [ -z "$in_mounts" ]; then
+    echo "cli_test: note: mounting is not allowed here; starts on two file systems are not tested" >&2
+else
+    rm -rf "$work/mnt1" "$work/mnt2"
+    mkdir -p "$work/mnt1" "$work/mnt2"
+    # shellcheck disable=SC2016
+    $in_mounts '
+        mount -t tmpfs -o size=1m velmora-test "$1/mnt1" && mount -t tmpfs -o size=1m velmora-test "$1/mnt2" || exit 9
+        cp "$3" "$1/mnt1/w.exe" && cp "$3" "$1/mnt2/w.exe" || exit 9
+        stat -c %i "$1/mnt1" "$1/mnt1/w.exe" >"$1/inodes1" && stat -c %i "$1/mnt2" "$1/mnt2/w.exe" >"$1/inodes2"
+        "$2" --detect-only "$1/mnt1" "$1/mnt2" "$1/mnt1/w.exe" "$1/mnt2/w.exe" >"$1/out" 2>"$1/err"; echo $? >"$1/rc"' \
+        sh "$work" "$scan" "$worm" || fail "two file systems: set-up failed"
+    cmp -s "$work/inodes1" "$work/inodes2" || echo "cli_test: note: the two file systems' inode numbers differ" >&2
+    [ "$(cat "$work/rc")" -eq 1 ] || fail "two file systems: exit status $(cat "$work/rc")"
+    grep -q "^Ficheros:	4$" "$work/out" && grep -q "^Carpetas:	2$" "$work/out" ||
+        fail "two file systems with the same inode numbers: not all examined"
+    rmdir "$work/mnt1" "$work/mnt2"
+fi
+
+# --- many starting paths -------------------------------------------------------
+# A starting path is opened only when the scan comes to it, so 1,100 of them
+# go through under a limit of 256 descriptors, and the worm copy in the last
+# is found. One missing among them still stops the run before anything is
+# scanned, and is named.
+rm -rf "$work/many"
+mkdir "$work/many"
+(
+    cd "$work/many" || exit 1
+    i=0
+    while [ $i -lt 1100 ]; do
+        i=$((i + 1))
+        mkdir "d$i" && printf 'plain\n' >"d$i/f.txt" || exit 1
+    done
+    cp "$worm" d1100/w.exe
+) || fail "many starting paths: set-up failed"
+case $scan in /*) here_scan=$scan ;; *) here_scan=$PWD/$scan ;; esac
+# shellcheck disable=SC2046
+(cd "$work/many" && ulimit -n 256 && exec "$here_scan" --detect-only $(seq -f 'd%g' 1 1100)) >"$work/out" 2>"$work/err"
+expect_exit 1 $? "1,100 starting paths"
+[ -s "$work/err" ] && fail "1,100 starting paths: $(head -n 2 "$work/err")"
+grep -q "^Carpetas:	1100$" "$work/out" && grep -q "^Ficheros:	1101$" "$work/out" || fail "1,100 starting paths: not all scanned"
+grep -q "d1100/w.exe	infectado: " "$work/out" || fail "1,100 starting paths: the worm copy in the last one is not found"
+# shellcheck disable=SC2046
+(cd "$work/many" && ulimit -n 256 && exec "$here_scan" --detect-only $(seq -f 'd%g' 1 1101)) >"$work/out" 2>"$work/err"
+expect_exit 2 $? "1,100 starting paths and a missing one"
+[ -s "$work/out" ] && fail "1,100 starting paths and a missing one: something was scanned"
+[ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "d1101: cannot read (No such file or directory)$" "$work/err" ||
+    fail "1,100 starting paths and a missing one: $(head -n 2 "$work/err")"
+rm -rf "$work/many"
 
 # --- deep trees and long paths -----------------------------------------------
 # 10,000 levels, and names whose full path is far beyond 4,096 bytes: the
@@ -366,6 +475,20 @@ script -qec "\"$scan\" --quiet --detect-only \"$work/pristine\"" /dev/null >"$wo
 grep -q "hallazgos" "$work/tty.out" && fail "progress: shown despite --quiet"
 script -qec "\"$scan\" --detect-only \"$work/pristine\" 2>\"$work/tty.err\"" /dev/null >/dev/null 2>&1
 [ -s "$work/tty.err" ] && fail "progress: written although standard error is not a terminal"
+# However long the folder's path, the line never grows past 79 columns: it
+# then ends with the end of the path, in exactly the room that is left. The
+# starting folder's long path is the first one drawn.
+rm -rf "$work/progress"
+mkdir -p "$work/progress/$long/$long"
+cp "$worm" "$work/progress/$long/$long/w.exe"
+script -qec "\"$scan\" --detect-only \"$work/progress/$long/$long\"" /dev/null >"$work/tty.out" 2>&1
+LC_ALL=C tr '\r' '\n' <"$work/tty.out" | grep "ficheros, \|^ *$" >"$work/tty.lines"
+widest=$(LC_ALL=C awk '{ if (length($0) > n) n = length($0) } END { print n + 0 }' "$work/tty.lines")
+[ "$widest" -le 79 ] || fail "progress: a line of $widest columns"
+grep -q "ficheros, .*\.\.\.0*/$" "$work/tty.lines" || fail "progress: the end of a long path is not shown"
+[ "$(LC_ALL=C awk '/ficheros, / && length($0) == 79' "$work/tty.lines" | wc -l)" -gt 0 ] ||
+    fail "progress: a long path is cut shorter than the room"
+rm -rf "$work/progress"
 
 # --- a large tree: many copies of the corpus ------------------------------
 sums() {  # folder: "sum path" lines of its files, sorted by path
@@ -442,6 +565,54 @@ done
 # afterwards, so that the scan stops for the signal, not for a closed pipe.
 rm -rf "$work/big"
 cp -R "$work/big-pristine" "$work/big"
+
+# A signal that was ignored when the scanner started stays ignored (nohup,
+# a background job): sent while the scanner is held in its middle, it stops
+# nothing.
+present=$(find "$work/big" -type f | wc -l)
+for sig in INT HUP; do
+    (trap '' $sig; exec "$scan" --detect-only "$work/big") >"$work/rows1" 2>"$work/sig.err" &
+    pid=$!
+    exec 3<"$work/rows1"
+    IFS= read -r _ <&3 || fail "ignored SIG$sig: no row"
+    kill -s $sig $pid
+    cat <&3 >"$work/sig.out"
+    exec 3<&-
+    wait $pid; rc=$?
+    expect_exit 1 $rc "ignored SIG$sig"
+    [ -s "$work/sig.err" ] && fail "ignored SIG$sig: $(head -c 300 "$work/sig.err")"
+    grep -q "^Ficheros:	$present$" "$work/sig.out" || fail "ignored SIG$sig: the scan did not go on to its end"
+done
+
+# Each starting path is opened again when the scan comes to it, and scanned
+# only if it is still what the check found. A file, a folder, and a folder
+# swapped for a link while the scanner is held in the first start are named as
+# errors, and nothing under their names is examined; a start left alone is.
+rm -rf "$work/starts"
+mkdir -p "$work/starts/dir" "$work/starts/lnk" "$work/starts/kept"
+for f in w.exe dir/w.exe kept/w.exe; do cp "$worm" "$work/starts/$f"; done
+"$scan" --detect-only "$work/big" "$work/starts/w.exe" "$work/starts/dir" "$work/starts/lnk" "$work/starts/kept" \
+    >"$work/rows1" 2>"$work/err" &
+pid=$!
+exec 3<"$work/rows1"
+IFS= read -r _ <&3 || fail "replaced starts: no row"
+{
+    mv "$work/starts/w.exe" "$work/starts/w.old" && cp "$worm" "$work/starts/w.exe" &&
+        mv "$work/starts/dir" "$work/starts/dir.old" && mkdir "$work/starts/dir" && cp "$worm" "$work/starts/dir/new.exe" &&
+        rmdir "$work/starts/lnk" && ln -s "$work/outside" "$work/starts/lnk"
+} || fail "replaced starts: set-up failed"
+cat <&3 >"$work/out"
+exec 3<&-
+wait $pid; rc=$?
+expect_exit 3 $rc "replaced starts"
+[ "$(wc -l <"$work/err")" -eq 3 ] || fail "replaced starts: expected three messages: $(cat "$work/err")"
+grep -qx "velmora-scan: $work/starts/w.exe: cannot open the file: it was replaced during the scan" "$work/err" &&
+    grep -qx "velmora-scan: $work/starts/dir: cannot list the folder: it was replaced during the scan" "$work/err" &&
+    grep -qx "velmora-scan: $work/starts/lnk: cannot list the folder: it was replaced during the scan" "$work/err" ||
+    fail "replaced starts: $(cat "$work/err")"
+grep -q "/starts/w.exe	\|/starts/dir/\|/starts/lnk/" "$work/out" && fail "replaced starts: something under their names was examined"
+grep -q "^$work/starts/kept/w.exe	infectado: " "$work/out" || fail "replaced starts: the start left alone was not scanned"
+rm -rf "$work/starts"
 
 # Background jobs of a script start with SIGINT ignored (and the scanner
 # keeps an ignored SIGINT or SIGHUP ignored), so the default is restored.

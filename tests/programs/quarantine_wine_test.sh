@@ -38,6 +38,7 @@ rc=0
 run "$build/cli/velmora-scan.exe" --quarantine 'C:\Muestras\Cuarentena' 'C:\Muestras' >"$work/out" 2>"$work/err" || rc=$?
 kill "$holder" 2>/dev/null || true
 wait "$holder" 2>/dev/null || true
+cp "$muestras/$host" "$work/held-host"
 tr -d '\r' <"$work/out" >"$work/rows"
 [ $((rc & 1)) -eq 1 ] && [ $((rc & 2)) -eq 0 ] || fail "scan: exit status $rc: $(head -n 2 "$work/err")"
 grep -qxF "C:\\Muestras\\$host	se desinfectara al reinicio" "$work/rows" || fail "the host in use is not cured at the restart: $(grep -F "$host" "$work/rows")"
@@ -52,6 +53,16 @@ changed=$(awk -F '\t' '$2 == "desinfectado" || $2 == "eliminado" || $2 ~ /al rei
 printf '%s\n' "$manifest" | grep -q "^saved	.*	C:\\\\Muestras\\\\$host\$" || fail "the host in use was not saved"
 printf '%s\n' "$manifest" | grep -q 'zq-' && fail "the scan's own copy was saved"
 printf '%s\n' "$manifest" | grep -q '^done	[0-9A-F]*	[^	]*	repair	at-restart	[0-9a-f]\{64\}$' || fail "no cure at the restart recorded"
+
+# Before the restart, Windows will still replace the host by its cured copy:
+# a restore of it now would be undone then, so it is refused and says why.
+rc=0
+run "$build/cli/velmora-scan.exe" --restore 'C:\Muestras\Cuarentena' "C:\\Muestras\\$host" >"$work/out" 2>"$work/err" || rc=$?
+[ $((rc & 2)) -eq 2 ] || fail "a restore before the restart: exit status $rc"
+grep -qi "restart" "$work/err" || fail "a restore before the restart does not say to restart first: $(cat "$work/err")"
+tr -d '\r' <"$work/out" | grep -q '	restaurado$' && fail "a file that a restart will replace was restored"
+tr -d '\r' <"$muestras/Cuarentena/manifest.txt" | grep -q '^restored	' && fail "a refused restore was recorded"
+cmp -s "$muestras/$host" "$work/held-host" || fail "a restore before the restart touched the host"
 
 "$WINE" wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
 "$WINESERVER" -w
