@@ -331,5 +331,26 @@ grep -Eqi "full|space|too large" "$t/err" && fail "an entry longer than its size
 [ -e "$t/tree/full/w.exe" ] && fail "an entry longer than its size was restored"
 no_leftover "$t/tree" "an entry longer than its size"
 
+# --- 10. a change that fails after the save ---------------------------------
+# A scanner run by nobody saves a host that root owns but cannot repair it:
+# the "done" line says it failed and gives the digest of what was left (the
+# file as it was), not "-", which would claim the file is gone.
+if is_root; then
+    case_dir failed
+    mkdir -p "$t/tree"
+    cp "$work/syn/$host" "$t/tree/host.exe"
+    chown $nobody:$nobody "$t/tree"
+    chmod 644 "$t/tree/host.exe"
+    setpriv --reuid=$nobody --regid=$nobody --clear-groups "$scan" --quarantine "$t/tree/q" "$t/tree/host.exe" \
+        >"$t/out" 2>"$t/err"; rc=$?
+    [ $((rc & 4)) -eq 4 ] || fail "a failed repair: exit status $rc lacks the not-disinfected bit"
+    cmp -s "$t/tree/host.exe" "$work/syn/$host" || fail "a failed repair changed the host"
+    left=$(sha256sum "$t/tree/host.exe" | cut -d ' ' -f 1)
+    grep -q "^done	00000001	[^	]*	change	failed	$left$" "$t/tree/q/manifest.txt" ||
+        fail "a failed change does not record the digest of what was left: $(grep '^done' "$t/tree/q/manifest.txt")"
+else
+    skipped "a change that fails after the save"
+fi
+
 [ $status -eq 0 ] && echo "quarantine_root_test: all checks passed"
 exit $status
