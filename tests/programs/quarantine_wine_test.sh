@@ -77,5 +77,23 @@ for round in 1 2; do
     [ "$round" -eq 1 ] || [ "$restored" -eq 0 ] || fail "a second restore restored again"
     diff -r -x Cuarentena "$muestras" "$work/pristine" >"$work/diff.txt" || fail "restore $round: C:\\Muestras differs (see $work/diff.txt)"
 done
+# A folder on the recorded way swapped for a link (which Windows sees as a
+# reparse point): the restore refuses it and writes nothing behind it.
+way=$WINEPREFIX/drive_c/Camino
+rm -rf "$way" "$WINEPREFIX/drive_c/Otro" "$WINEPREFIX/drive_c/CaminoQ"
+mkdir -p "$way/d" "$WINEPREFIX/drive_c/Otro"
+cp "$work/pristine/worm_h.exe" "$way/d/w.exe"
+rc=0
+run "$build/cli/velmora-scan.exe" --quarantine 'C:\CaminoQ' 'C:\Camino' >"$work/out" 2>"$work/err" || rc=$?
+[ $((rc & 1)) -eq 1 ] && [ ! -e "$way/d/w.exe" ] || fail "the worm on the way was not removed: exit status $rc"
+mv "$way/d" "$way/d.old"
+ln -s ../Otro "$way/d"
+rc=0
+run "$build/cli/velmora-scan.exe" --restore 'C:\CaminoQ' >"$work/out" 2>"$work/err" || rc=$?
+[ $((rc & 2)) -eq 2 ] || fail "a restore through a reparse point: exit status $rc"
+grep -qF 'C:\Camino\d\w.exe' "$work/err" || fail "a restore through a reparse point names nothing: $(cat "$work/err")"
+[ -z "$(ls -A "$WINEPREFIX/drive_c/Otro")" ] || fail "a restore wrote behind a reparse point"
+[ -e "$way/d.old/w.exe" ] && fail "a restore wrote into the folder under its new name"
+
 "$WINESERVER" -k 2>/dev/null || true
 echo "quarantine_wine_test ($windows): passed"
