@@ -57,23 +57,25 @@ const OutcomeText OutcomeTexts[] = {
 
 }  // namespace
 
-bool OpenQuarantine(const char* folder) {
-    if (!UseQuarantineFolder(folder, true)) return false;
-    std::string text;
-    ManifestContents contents;
-    bool usable = OpenManifest(true);
-    if (usable && !ReadManifestText(&text)) {
+bool LoadQuarantine(const char* folder, bool create, std::string* text, ManifestContents* contents) {
+    if (!UseQuarantineFolder(folder, create)) return false;
+    bool usable = OpenManifest(create);
+    if (usable && !ReadManifestText(text)) {
         ReportScanError(ManifestShownPath().c_str(), QuarantineUnusableText, LastSystemError());
         usable = false;
     }
-    if (usable && !ParseManifest(text.data(), text.size(), &contents)) {
+    if (usable && !ParseManifest(text->data(), text->size(), contents)) {
         ReportScanError(ManifestShownPath().c_str(), ManifestNewerText);
         usable = false;
     }
-    if (!usable) {
-        LeaveQuarantineFolder();
-        return false;
-    }
+    if (!usable) LeaveQuarantineFolder();
+    return usable;
+}
+
+bool OpenQuarantine(const char* folder) {
+    std::string text;
+    ManifestContents contents;
+    if (!LoadQuarantine(folder, true, &text, &contents)) return false;
     // Numbers in use by entries without a line (a save cut short) or taken
     // by another scanner meanwhile are passed over when they are claimed.
     nextNumber = contents.highestNumber + 1;

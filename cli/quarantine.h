@@ -24,9 +24,17 @@
 // under the manifest's lock, so any number of scanners can share DIR.
 #pragma once
 
+#include <string>
 #include <vector>
 
+#include "cli/quarantine_format.h"
 #include "scan/front_end.h"
+
+// Takes DIR for this run (made, when create is set and it is missing) and
+// reads its manifest; false, said on standard error, when DIR cannot be
+// used or trusted or its manifest read. The scan and the restore both start
+// here.
+bool LoadQuarantine(const char* folder, bool create, std::string* text, ManifestContents* contents);
 
 // Creates DIR (private to its owner) or opens it; false, said on standard
 // error, when it cannot be used or cannot be trusted (see

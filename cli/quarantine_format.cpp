@@ -182,7 +182,41 @@ bool ReadHeader(const std::vector<std::string>& fields, uint32_t* version) {
            *version > 0;
 }
 
+}  // namespace
+
 bool IsWindowsSeparator(char c) { return c == '\\' || c == '/'; }
+
+size_t WindowsRootLength(const std::string& path, size_t* namesFrom) {
+    size_t at = 0;
+    bool unc = false;
+    if (path.compare(0, 4, "\\\\?\\") == 0) {
+        at = 4;
+        if (path.compare(at, 4, "UNC\\") == 0) {
+            at += 4;
+            unc = true;
+        }
+    } else if (path.size() > 2 && IsWindowsSeparator(path[0]) && IsWindowsSeparator(path[1])) {
+        at = 2;
+        unc = true;
+    }
+    if (!unc) {
+        const char drive = path.size() > at + 2 ? path[at] : '\0';
+        const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+        if (!letter || path[at + 1] != ':' || !IsWindowsSeparator(path[at + 2])) return 0;
+        if (namesFrom != nullptr) *namesFrom = at + 3;
+        return at + 3;
+    }
+    if (namesFrom != nullptr) *namesFrom = at;
+    // \\server\share\: both names must be there.
+    for (int part = 0; part < 2; ++part) {
+        while (at < path.size() && !IsWindowsSeparator(path[at])) ++at;
+        if (at == path.size()) return 0;
+        ++at;
+    }
+    return at;
+}
+
+namespace {
 
 // A name of a Windows path: not empty, not made only of dots and spaces
 // (the system drops trailing ones, so "..." or ". ." would be read as "."
@@ -200,34 +234,11 @@ bool IsWindowsName(const std::string& path, size_t from, size_t to) {
 }
 
 bool IsWindowsRecordedPath(const std::string& path) {
-    size_t at = 0;
-    bool unc = false;
-    if (path.compare(0, 4, "\\\\?\\") == 0) {
-        at = 4;
-        if (path.compare(at, 4, "UNC\\") == 0) {
-            at += 4;
-            unc = true;
-        }
-    } else if (path.size() > 2 && IsWindowsSeparator(path[0]) && IsWindowsSeparator(path[1])) {
-        at = 2;
-        unc = true;
-    }
-    if (unc) {
-        // \\server\share\: both names must be there.
-        for (int part = 0; part < 2; ++part) {
-            size_t end = at;
-            while (end < path.size() && !IsWindowsSeparator(path[end])) ++end;
-            if (end == path.size() || !IsWindowsName(path, at, end)) return false;
-            at = end + 1;
-        }
-    } else {
-        const char drive = path.size() > at + 2 ? path[at] : '\0';
-        const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
-        if (!letter || path[at + 1] != ':' || !IsWindowsSeparator(path[at + 2])) return false;
-        at += 3;
-    }
-    if (at >= path.size()) return false;
-    for (size_t start = at;;) {
+    size_t start = 0;
+    const size_t root = WindowsRootLength(path, &start);
+    if (root == 0 || root >= path.size()) return false;
+    // Every name from a share's server on, or below a drive's root.
+    for (;;) {
         size_t end = start;
         while (end < path.size() && !IsWindowsSeparator(path[end])) ++end;
         if (!IsWindowsName(path, start, end)) return false;

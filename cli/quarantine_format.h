@@ -92,6 +92,12 @@ bool ParseManifest(const char* text, size_t length, ManifestContents* contents);
 // made only of dots and spaces, which the system would read as another, nor
 // one holding a colon, which names a stream).
 bool IsRecordedPathForm(const std::string& path);
+// Windows paths, as recorded and as reached: a separator is either slash;
+// the root ("X:\", "\\server\share\" or their verbatim forms) takes the
+// length returned, 0 when there is none; namesFrom gets where the names to
+// check begin (a share's server, or the first name below a drive).
+bool IsWindowsSeparator(char c);
+size_t WindowsRootLength(const std::string& path, size_t* namesFrom = nullptr);
 
 // The manifest's lines, as the save and the restore write them.
 std::string SavedLine(uint32_t number, uint32_t size, const char sha[65], const SavedOwner& owner,

@@ -187,22 +187,9 @@ bool Restore(const std::string& folder, const SavedEntry& saved) {
 }  // namespace
 
 int RestoreFromQuarantine(const char* folder, const std::vector<const char*>& paths) {
-    if (!UseQuarantineFolder(folder, false)) return 2;
     std::string text;
     ManifestContents contents;
-    bool usable = OpenManifest(false);
-    if (usable && !ReadManifestText(&text)) {
-        ReportScanError(ManifestShownPath().c_str(), QuarantineUnusableText, LastSystemError());
-        usable = false;
-    }
-    if (usable && !ParseManifest(text.data(), text.size(), &contents)) {
-        ReportScanError(ManifestShownPath().c_str(), ManifestNewerText);
-        usable = false;
-    }
-    if (!usable) {
-        LeaveQuarantineFolder();
-        return 2;
-    }
+    if (!LoadQuarantine(folder, false, &text, &contents)) return 2;
     ReportRefusedLines(text, contents);
     IgnoreFileSizeLimitSignal();
     std::vector<Selection> selections;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "adapters/system_path_win32.h"
+#include "cli/quarantine_format.h"
 #include "cli/restore_target.h"
 #include "platform/family.h"
 #include "platform/wtf8.h"
@@ -14,8 +15,6 @@
 namespace {
 
 constexpr char TemporarySuffix[] = ".vq-restore";
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 DWORD AttributesOf(const std::string& path) {
     if (!IsNtFamily()) return GetFileAttributesA(path.c_str());
@@ -28,30 +27,6 @@ bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 TargetStatus Fail(DWORD code, int* error) {
     *error = static_cast<int>(code);
     return IsDiskFullError(*error) ? TargetStatus::DiskFull : TargetStatus::Failed;
-}
-
-// Where the names below the root begin: past "X:\", "\\server\share\" or
-// their verbatim forms; 0 when the path has none of these.
-size_t RootLength(const std::string& path) {
-    size_t at = 0;
-    bool unc = false;
-    if (path.compare(0, 4, "\\\\?\\") == 0) {
-        at = 4;
-        if (path.compare(at, 4, "UNC\\") == 0) {
-            at += 4;
-            unc = true;
-        }
-    } else if (path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-        at = 2;
-        unc = true;
-    }
-    if (!unc) return path.size() > at + 2 && path[at + 1] == ':' && IsSeparator(path[at + 2]) ? at + 3 : 0;
-    for (int part = 0; part < 2; ++part) {
-        while (at < path.size() && !IsSeparator(path[at])) ++at;
-        if (at == path.size()) return 0;
-        ++at;
-    }
-    return at;
 }
 
 // The full path of a path given relative to the current folder.
@@ -83,10 +58,10 @@ TargetStatus ReachTarget(const std::string& path, RestoreTarget* target, int* er
     *error = 0;
     target->path = path;
     target->name = path;
-    const size_t root = RootLength(path);
+    const size_t root = WindowsRootLength(path);
     if (root == 0) return Fail(ERROR_INVALID_NAME, error);
     for (size_t at = root; at < path.size(); ++at) {
-        if (!IsSeparator(path[at])) continue;
+        if (!IsWindowsSeparator(path[at])) continue;
         const DWORD attributes = AttributesOf(path.substr(0, at));
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD code = GetLastError();
