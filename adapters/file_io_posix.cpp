@@ -138,7 +138,11 @@ FileHandle FileCreate(const char* path) {
     return NewFile(FileObject{fd, false, 0, 0, 0, 0, false});
 }
 
-bool FileFlush(FileHandle file) { return file != InvalidFileHandle && fsync(file->fd) == 0; }
+bool FileFlush(FileHandle file) {
+    if (file == InvalidFileHandle || SeamFailsFlush() || fsync(file->fd) != 0) return false;
+    if (seamFlushed != nullptr) seamFlushed();
+    return true;
+}
 
 int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
@@ -185,6 +189,7 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
     }
+    if (seamWritten != nullptr && done != 0) seamWritten(file->position, buffer, done);
     file->position += done;
     return done;
 }

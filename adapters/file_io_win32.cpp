@@ -62,7 +62,11 @@ FileHandle FileCreate(const char* path) {
     return Adopt(Create(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
 }
 
-bool FileFlush(FileHandle file) { return file != InvalidFileHandle && FlushFileBuffers(file->handle) != 0; }
+bool FileFlush(FileHandle file) {
+    if (file == InvalidFileHandle || SeamFailsFlush() || !FlushFileBuffers(file->handle)) return false;
+    if (seamFlushed != nullptr) seamFlushed();
+    return true;
+}
 
 int FileClose(FileHandle file) {
     if (file == InvalidFileHandle) return 0;
@@ -91,6 +95,7 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count) {
     if (!WriteFile(file->handle, buffer, count, &done, nullptr)) {
         // As for reads, only the reported count matters.
     }
+    if (seamWritten != nullptr && done != 0) seamWritten(file->position, buffer, done);
     file->position += done;
     file->systemPosition = file->position;
     return done;

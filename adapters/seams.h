@@ -11,6 +11,17 @@
 extern uint32_t seamWriteCount;
 extern uint32_t seamFailWrite;
 
+// FileFlush calls, numbered in the same way; the one to fail flushes
+// nothing.
+extern uint32_t seamFlushCount;
+extern uint32_t seamFailFlush;
+
+// Told of every write as it transfers its bytes (where, and what) and of
+// every flush that succeeded, in the order they happen, so that a test can
+// rebuild what a power cut at any moment could leave on the disk.
+extern void (*seamWritten)(int64_t position, const void* data, uint32_t count);
+extern void (*seamFlushed)();
+
 // Restart-time requests (scheduled deletions and moves, wininit.ini
 // entries), numbered in the same way.
 extern uint32_t seamRequestCount;
@@ -29,5 +40,6 @@ extern void (*seamBeforeWritableOpen)(const char* path);
 // Count one call and tell whether it is the one to fail.
 bool SeamFailsWrite();
 bool SeamFailsRequest();
+bool SeamFailsFlush();
 
 void ResetSeams();

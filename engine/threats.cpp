@@ -1,9 +1,11 @@
 #include "engine/threats.h"
 
 const ThreatNameEntry ThreatNameTable[ThreatNameCount] = {
-    {"Win32.Klez.A@mm"}, {"Win32.Klez.B@mm"}, {"Win32.Klez.C@mm"}, {"Win32.Klez.D@mm"},
-    {"Win32.Klez.E@mm"}, {"Win32.Klez.G@mm"}, {"Win32.Klez.H@mm"}, {"Win32.Elkern.A"},
-    {"Win32.Elkern.B"},  {"Win32.Elkern.C"},
+    {"Win32.Klez.A@mm", Remedy::DeleteFile},     {"Win32.Klez.B@mm", Remedy::DeleteFile},
+    {"Win32.Klez.C@mm", Remedy::DeleteFile},     {"Win32.Klez.D@mm", Remedy::DeleteFile},
+    {"Win32.Klez.E@mm", Remedy::DeleteFile},     {"Win32.Klez.G@mm", Remedy::DeleteFile},
+    {"Win32.Klez.H@mm", Remedy::DeleteFile},     {"Win32.Elkern.A", Remedy::RepairElkernAB},
+    {"Win32.Elkern.B", Remedy::RepairElkernAB},  {"Win32.Elkern.C", Remedy::RepairElkernC},
 };
 
 const ThreatName KlezThreatNames[7] = {

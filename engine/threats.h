@@ -1,10 +1,18 @@
 #pragma once
 
+// How a threat is removed. Each row names its own, so that a new row can
+// never fall back to deleting a file that is a host for something else.
+enum class Remedy {
+    DeleteFile,     // the whole file is the threat
+    RepairElkernAB, // a host: its entry point comes back from the encoded body
+    RepairElkernC,  // a host: its entry point and five entry bytes come back
+};
+
 // One entry of the constant threat-name table. Entries are compared by
-// identity (address), never by text: the repair chooses its method by which
-// entry a file check names.
+// identity (address), never by text.
 struct ThreatNameEntry {
     const char* text;
+    Remedy remedy;
 };
 using ThreatName = const ThreatNameEntry*;
 

@@ -42,59 +42,70 @@ constexpr int MaxPasses = 256;
 constexpr uint32_t CopyNameCount = 0x1000;  // ".zq-000" to ".zq-FFF"
 constexpr size_t CopySuffixLength = 7;
 
-// The copy made of a file in use is the scan's own: it is neither saved
-// before its treatment nor reported as saved.
-bool handlingCopy = false;
-// The cured copy that takes the place of the file in hand at the next
-// restart, once that is scheduled (the path that reaches it); empty
-// otherwise.
-char curedCopy[ObjectPathSize];
+// What the handling made of one file. A copy's outcome tells its original
+// what to do next; the file in hand's tells the front end what became of it.
+enum class Fate {
+    Clean,     // found clean, or, after a repair, found clean again
+    Reported,  // a finding that is only reported, or a file not examined
+    Cured,     // repaired in place
+    Deleted,
+    DeletedAtRestart,
+    CuredAtRestart,  // a cured copy takes its place at the next restart
+    Failed,          // left as it was found: "incapaz de desinfectar"
+};
+
+struct Outcome {
+    Fate fate = Fate::Clean;
+    // Saved by the front end before its first change.
+    bool saved = false;
+    // The whole file is the threat: a copy's original is deleted in turn,
+    // whatever became of the copy itself.
+    bool wholeFileThreat = false;
+    // CuredAtRestart: the path that reaches the cured copy (BlockAlloc'd).
+    char* curedCopy = nullptr;
+};
+
+Outcome HandleOne(HandledEntry* file, bool isCopy);
 
 enum class Examined { Unopened, Done, NotSaved };
 
 // Opens read-only, detects and closes. Unopened also stands for what turns
-// out not to be a regular file after all. A file found infected on the first
-// pass is saved, when the front end keeps what it changes, while it is still
+// out not to be a regular file after all. A file found infected is saved,
+// when saveFirst and the front end keeps what it changes, while it is still
 // open: NotSaved when that failed.
-Examined Examine(HandledEntry* file, FileCheckContext* context, bool firstPass, Verdict* verdict) {
+Examined Examine(HandledEntry* file, FileCheckContext* context, bool saveFirst, Verdict* verdict) {
     context->file = OpenHandledFile(file, OpenMode::Read);
     if (context->file == InvalidFileHandle) return Examined::Unopened;
     *verdict = DetectThreat(context);
     Examined result = Examined::Done;
     if (*verdict != VerdictClean && !PinExaminedFile(file, context->file)) {
         result = Examined::Unopened;
-    } else if (*verdict == VerdictInfected && firstPass && !detectOnly && !handlingCopy &&
-               !SaveBeforeChange(*file, context->file)) {
+    } else if (*verdict == VerdictInfected && saveFirst && !SaveBeforeChange(*file, context->file)) {
         result = Examined::NotSaved;
     }
-    // A copy's treatment reads lastVerdict: what was not examined is no cure.
-    lastVerdict = result == Examined::Unopened ? VerdictOpenError : *verdict;
     FileClose(context->file);
     context->file = InvalidFileHandle;
     return result;
 }
 
-// The call that treats a copy reads lastVerdict to learn the copy's fate,
-// so a failure must never leave a verdict behind that reads as a cure.
-void Fail(const HandledEntry& file) {
+Fate Fail(const HandledEntry& file) {
     AddResultRow(file.path, UnableToDisinfectText);
     ScanStatistics.failed += 1;
-    lastVerdict = VerdictInfected;
+    return Fate::Failed;
 }
 
-void DeleteFound(const HandledEntry& file) {
+Fate DeleteFound(const HandledEntry& file) {
     if (DeleteHandledFile(file)) {
         AddResultRow(file.path, DeletedText);
         ScanStatistics.deleted += 1;
-    } else if (file.name != nullptr && DeferredDelete(file.name)) {
+        return Fate::Deleted;
+    }
+    if (file.name != nullptr && DeferredDelete(file.name)) {
         AddResultRow(file.path, DeletedAtRestartText);
         ScanStatistics.deletedAtRestart += 1;
-    } else {
-        Fail(file);
+        return Fate::DeletedAtRestart;
     }
-    // Whatever became of this file, it was one to delete: a copy's original
-    // is deleted in turn.
-    lastVerdict = RepairDeleteFile;
+    return Fail(file);
 }
 
 // The copy's name: the file's own path and ".zq-" with the number n in
@@ -108,11 +119,23 @@ void FormCopyName(const char* path, uint32_t n, char* out) {
     out[length + CopySuffixLength] = '\0';
 }
 
+// The copy that takes the file's place at the next restart is on the disk
+// before the request that puts it there: after a power cut, Windows would
+// otherwise put in place of the user's program a copy whose bytes never
+// arrived. A cured copy was flushed by its repair already; a copy found
+// clean at once was not.
+bool FlushCopy(const char* copyReach) {
+    const FileHandle copy = FileOpen(copyReach, OpenMode::ReadWrite);
+    const bool flushed = FileFlush(copy);
+    return FileClose(copy) != 0 && flushed;
+}
+
 // Makes the copy under the first free name, treats it, and puts it in the
 // file's place at the next restart. copyShown and copyReach have room for
 // the copy's two names: the one its rows show, beside the file's shown path,
-// and the one that reaches it, beside the file.
-void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach) {
+// and the one that reaches it, beside the file. On CuredAtRestart the
+// outcome takes copyReach.
+void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach, Outcome* outcome) {
     uint32_t n = 0;
     for (; n < CopyNameCount; ++n) {
         FormCopyName(file.path, n, copyShown);
@@ -120,30 +143,35 @@ void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach) 
         if (!PathExists(copyReach)) break;
     }
     if (n == CopyNameCount || !CopyFileNew(file.name, copyReach)) {
-        Fail(file);
+        outcome->fate = Fail(file);
         return;
     }
     AddResultRow(file.path, CopyMadeText);
 
     HandledEntry copied = EntryForPath(copyShown);
     copied.name = copyReach;
-    const bool nested = handlingCopy;
-    handlingCopy = true;
-    HandleFile(&copied);
-    handlingCopy = nested;
+    const Outcome ofCopy = HandleOne(&copied, true);
+    // A copy that could not be written in turn has a cured copy of its own,
+    // which takes the copy's place at the same restart, before the copy
+    // takes the file's.
+    BlockFree(ofCopy.curedCopy);
 
-    if (lastVerdict == RepairDeleteFile) {
-        DeleteFound(file);
+    if (ofCopy.wholeFileThreat) {
+        outcome->wholeFileThreat = true;
+        outcome->fate = DeleteFound(file);
         return;
     }
-    if (lastVerdict != VerdictClean) {
-        // The copy was not cured: it goes, and the file stays as it was.
+    const bool cured = ofCopy.fate == Fate::Clean || ofCopy.fate == Fate::Cured;
+    if (!(cured && FlushCopy(copyReach)) && ofCopy.fate != Fate::CuredAtRestart) {
+        // The copy was not cured, or is not safely on the disk: it goes, and
+        // the file stays as it was.
         DeletePath(copyReach);
-        Fail(file);
+        outcome->fate = Fail(file);
         return;
     }
     if (DeferredRename(copyReach, file.name)) {
-        std::memcpy(curedCopy, copyReach, std::strlen(copyReach) + 1);
+        outcome->curedCopy = copyReach;
+        outcome->fate = Fate::CuredAtRestart;
         ScanStatistics.disinfectedAtRestart += 1;
         AddResultRow(file.path, DisinfectedAtRestartText);
         return;
@@ -151,35 +179,39 @@ void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach) 
     // The replacement could not be fully scheduled. Part of it may be (on
     // the NT family the file's deletion is asked for first), so the cured
     // copy stays: after a restart it may be all that is left of the file.
-    Fail(file);
+    outcome->fate = Fail(file);
 }
 
 // The file cannot be opened for writing: treat a copy instead and leave the
 // last step to the next restart. A copy that cannot be written in turn is
 // treated through a copy of its own, so each level has its names.
-void TreatCopy(const HandledEntry& file) {
+void TreatCopy(const HandledEntry& file, Outcome* outcome) {
     // The copy is made and put in place by path; a file handed over within
     // an open folder (the POSIX walk) is never resolved by its path again.
     const size_t reachLength = file.name != nullptr ? std::strlen(file.name) : ObjectPathSize;
     if (file.folder != ByPath || reachLength + CopySuffixLength >= ObjectPathSize) {
-        Fail(file);  // the copy's name would not fit the path buffer
+        outcome->fate = Fail(file);  // the copy's name would not fit the path buffer
         return;
     }
     auto* copyShown = static_cast<char*>(BlockAlloc(std::strlen(file.path) + CopySuffixLength + 1));
     auto* copyReach = static_cast<char*>(BlockAlloc(reachLength + CopySuffixLength + 1));
     if (copyShown != nullptr && copyReach != nullptr) {
-        TreatCopyNamed(file, copyShown, copyReach);
+        TreatCopyNamed(file, copyShown, copyReach, outcome);
     } else {
-        Fail(file);
+        outcome->fate = Fail(file);
     }
     BlockFree(copyShown);
-    BlockFree(copyReach);
+    if (outcome->curedCopy != copyReach) BlockFree(copyReach);
 }
 
-// Reports a verdict other than infected; true when the call is over.
-bool ReportOtherVerdict(const HandledEntry& file, Verdict verdict, int pass, const FileCheckContext& context) {
+// Reports a verdict other than infected; true when the handling is over.
+// After a repair, a file found clean again is a cure.
+bool ReportOtherVerdict(const HandledEntry& file, Verdict verdict, int pass, const FileCheckContext& context,
+                        Outcome* outcome) {
+    outcome->fate = Fate::Reported;
     switch (verdict) {
         case VerdictClean:
+            outcome->fate = Fate::Clean;
             if (pass > 0) ScanStatistics.disinfected += 1;
             return true;
         case VerdictInfected:
@@ -203,7 +235,7 @@ bool ReportOtherVerdict(const HandledEntry& file, Verdict verdict, int pass, con
 
 // Repairs, deletes or treats a copy of the file in hand, which was just
 // found infected; true when the repaired file is to be examined again.
-bool RepairInPlace(HandledEntry* file, FileCheckContext* context) {
+bool RepairInPlace(HandledEntry* file, FileCheckContext* context, Outcome* outcome) {
     ClearAttributes(*file);
     context->file = OpenHandledFile(file, OpenMode::ReadWrite);
     if (context->file == InvalidFileHandle) {
@@ -211,9 +243,9 @@ bool RepairInPlace(HandledEntry* file, FileCheckContext* context) {
         // the file's place; making one would only count a cure that never
         // reaches the user's file.
         if (HasRestartOperations()) {
-            TreatCopy(*file);
+            TreatCopy(*file, outcome);
         } else {
-            Fail(*file);
+            outcome->fate = Fail(*file);
         }
         return false;
     }
@@ -225,71 +257,77 @@ bool RepairInPlace(HandledEntry* file, FileCheckContext* context) {
     switch (result) {
         case RepairDone:
             AddResultRow(file->path, DisinfectedText);
+            outcome->fate = Fate::Cured;
             return true;
         case RepairDeleteFile:
-            DeleteFound(*file);
+            outcome->wholeFileThreat = true;
+            outcome->fate = DeleteFound(*file);
             return false;
         case RepairOpenError:
             AddResultRow(file->path, OpenErrorText);
             ScanStatistics.openErrors += 1;
-            Fail(*file);
+            outcome->fate = Fail(*file);
             return false;
         default:
-            Fail(*file);
+            outcome->fate = Fail(*file);
             return false;
     }
 }
 
-// What the counters say became of a file since before; the first that
-// applies, so that a copy deleted on its way does not hide the file's fate.
-ChangeOutcome OutcomeSince(const ScanCounters& before) {
-    if (ScanStatistics.failed != before.failed) return ChangeOutcome::Failed;
-    if (ScanStatistics.disinfectedAtRestart != before.disinfectedAtRestart) return ChangeOutcome::DisinfectedAtRestart;
-    if (ScanStatistics.deletedAtRestart != before.deletedAtRestart) return ChangeOutcome::DeletedAtRestart;
-    if (ScanStatistics.deleted != before.deleted) return ChangeOutcome::Deleted;
-    return ChangeOutcome::Disinfected;
-}
-
-// Examines, and repairs as long as a repair leaves an infection behind;
-// true when the file was saved before its first change.
-bool HandlePasses(HandledEntry* file) {
+// Examines, and repairs as long as a repair leaves an infection behind.
+// The scan's own copy of a file in use is never saved.
+Outcome HandlePasses(HandledEntry* file, bool isCopy) {
+    Outcome outcome;
     FileCheckContext context;
     context.path = file->path;
     for (int pass = 0;; ++pass) {
         Verdict verdict = VerdictClean;
-        const Examined examined = Examine(file, &context, pass == 0, &verdict);
+        const bool saveFirst = pass == 0 && !detectOnly && !isCopy;
+        const Examined examined = Examine(file, &context, saveFirst, &verdict);
         if (examined == Examined::Unopened) {
             if (pass == 0) NoteUnopenedFile(file->path);
             ReportUnopenable(file->path);
-            return pass > 0;
+            outcome.fate = Fate::Reported;
+            return outcome;
         }
-        if (ReportOtherVerdict(*file, verdict, pass, context)) return pass > 0;
+        if (ReportOtherVerdict(*file, verdict, pass, context, &outcome)) return outcome;
 
         if (pass == 0) ScanStatistics.infected += 1;
         AddNamedRow(*file, InfectedPrefix, context.threatName);
-        if (detectOnly) return false;
+        if (detectOnly) return outcome;
+        if (saveFirst && examined == Examined::Done) outcome.saved = true;
         if (examined == Examined::NotSaved || pass + 1 >= MaxPasses) {
             // Nothing is changed that could not be saved first.
-            Fail(*file);
-            return pass > 0;
+            outcome.fate = Fail(*file);
+            return outcome;
         }
-        if (!RepairInPlace(file, &context)) return true;
+        if (!RepairInPlace(file, &context, &outcome)) return outcome;
+    }
+}
+
+Outcome HandleOne(HandledEntry* file, bool isCopy) {
+    ScanStatistics.files += 1;
+    return HandlePasses(file, isCopy);
+}
+
+// What the front end keeps of a saved file's fate. A saved file was found
+// infected, so a later clean verdict or mere report follows a repair.
+ChangeOutcome ChangeOutcomeOf(Fate fate) {
+    switch (fate) {
+        case Fate::Deleted: return ChangeOutcome::Deleted;
+        case Fate::DeletedAtRestart: return ChangeOutcome::DeletedAtRestart;
+        case Fate::CuredAtRestart: return ChangeOutcome::DisinfectedAtRestart;
+        case Fate::Failed: return ChangeOutcome::Failed;
+        default: return ChangeOutcome::Disinfected;
     }
 }
 
 }  // namespace
 
 void HandleFile(HandledEntry* file) {
-    ScanStatistics.files += 1;
-    if (handlingCopy) {
-        HandlePasses(file);
-        return;
-    }
-    curedCopy[0] = '\0';
-    const ScanCounters before = ScanStatistics;
-    if (!HandlePasses(file)) return;
-    const ChangeOutcome outcome = OutcomeSince(before);
-    NoteChangeDone(file, outcome, outcome == ChangeOutcome::DisinfectedAtRestart ? curedCopy : nullptr);
+    const Outcome outcome = HandleOne(file, false);
+    if (outcome.saved) NoteChangeDone(file, ChangeOutcomeOf(outcome.fate), outcome.curedCopy);
+    BlockFree(outcome.curedCopy);
 }
 
 void HandleFile() {

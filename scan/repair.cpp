@@ -63,6 +63,19 @@ bool WriteHeader(const RepairInput& input, ByteBlock* peHeaders, uint32_t restor
     return WriteAt(input.file, input.lfanew, peHeaders->data, PeFixedHeaderSize) == PeFixedHeaderSize;
 }
 
+// The second step, behind a barrier. What makes the host run again is on
+// the disk before the first byte of the body is zeroed, and the wipe is on
+// it before the file is called repaired. Until the system writes its cache
+// back it may put any of the written pages on the disk in any order, so
+// without the first flush a power cut could leave the body zeroed under the
+// old header: an entry point into zeros, in a file no scan finds infected.
+RepairResult WipeBehindBarrier(uint32_t chainStart, FileCheckContext* context, const ByteBlock& peHeaders,
+                               uint8_t* body) {
+    if (!FileFlush(context->file)) return RepairWriteFailed;
+    if (!WipeBlockChain(chainStart, context, peHeaders, body)) return RepairWriteFailed;
+    return FileFlush(context->file) ? RepairDone : RepairWriteFailed;
+}
+
 // The whole file is the threat and is deleted by its path. Make sure it
 // still carries the checksums that condemned it: a clean file put in its
 // place since it was examined must not go.
@@ -77,18 +90,24 @@ RepairResult ConfirmWholeFileThreat(FileCheckContext* context) {
 }  // namespace
 
 RepairResult RepairFile(FileCheckContext* context) {
-    if (context->threatName == ElkernThreatC) return RepairElkernC(context);
-    if (context->threatName == ElkernThreatA || context->threatName == ElkernThreatB) return RepairElkernAB(context);
-    return ConfirmWholeFileThreat(context);
+    if (context->threatName == nullptr) return RepairBodyNotFound;
+    switch (context->threatName->remedy) {
+        case Remedy::DeleteFile: return ConfirmWholeFileThreat(context);
+        case Remedy::RepairElkernAB: return RepairElkernAB(context);
+        case Remedy::RepairElkernC: return RepairElkernC(context);
+    }
+    return RepairBodyNotFound;
 }
 
 // Every check comes before the first write, and every write must transfer
 // all its bytes: one that comes short ends the repair as a failure (which
 // also keeps a file from being examined and "repaired" again without end).
-// The order of the writes is the order in which a crash leaves the least
-// harm: first the header with the host's entry point (and, for Elkern.C, the
-// host bytes at that entry point), so that the host runs again, and only then
-// the wipe of the virus body, which merely removes dead code.
+// The writes come in two steps (see WipeBehindBarrier): first the header
+// with the host's entry point (and, for Elkern.C, the host bytes at that
+// entry point), so that the host runs again, and only then the wipe of the
+// virus body, which merely removes dead code. At every instant the file on
+// the disk is still infected (and repaired again, to the same cure, by the
+// next scan) or runs as the cure.
 RepairResult RepairElkernC(FileCheckContext* context) {
     HeaderBuffers headers;
     RepairInput input;
@@ -126,7 +145,7 @@ RepairResult RepairElkernC(FileCheckContext* context) {
     // Header and host bytes first, the wipe last (see above).
     if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairWriteFailed;
     if (WriteAt(input.file, restoredSpan.offset, saved, CEntryLength) != CEntryLength) return RepairWriteFailed;
-    return WipeBlockChain(bodyStart, context, headers.peHeaders, body) ? RepairDone : RepairWriteFailed;
+    return WipeBehindBarrier(bodyStart, context, headers.peHeaders, body);
 }
 
 RepairResult RepairElkernAB(FileCheckContext* context) {
@@ -161,7 +180,7 @@ RepairResult RepairElkernAB(FileCheckContext* context) {
     // Header first, the wipe last (see above). The first block begins at the
     // infected entry point.
     if (!WriteHeader(input, &headers.peHeaders, restoredEntry)) return RepairWriteFailed;
-    return WipeBlockChain(input.entry, context, headers.peHeaders, body) ? RepairDone : RepairWriteFailed;
+    return WipeBehindBarrier(input.entry, context, headers.peHeaders, body);
 }
 
 bool WipeBlockChain(uint32_t startRva, FileCheckContext* context, const ByteBlock& peHeaders, uint8_t* bodyBuffer) {

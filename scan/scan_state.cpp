@@ -6,7 +6,6 @@ char CurrentObjectPath[ObjectPathSize];
 char SelectedFolder[SelectedFolderSize];
 ScanCounters ScanStatistics;
 std::atomic<int32_t> keepScanning{1};
-int32_t lastVerdict;
 bool detectOnly;
 
 void ResetScanStatistics() { ScanStatistics = ScanCounters{}; }

@@ -34,7 +34,6 @@ extern ScanCounters ScanStatistics;
 // Read afresh at every test; relaxed ordering is enough for a stop request.
 extern std::atomic<int32_t> keepScanning;
 inline bool StillScanning() { return keepScanning.load(std::memory_order_relaxed) != 0; }
-extern int32_t lastVerdict;
 // When set, files are examined and reported but never changed.
 extern bool detectOnly;
 

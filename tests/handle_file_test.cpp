@@ -49,7 +49,6 @@ TEST_F(HandleFileTest, EveryInfectedHostIsRepairedToItsCleanHostLayerByLayer) {
         EXPECT_EQ(ScanStatistics.files, 1);
         EXPECT_EQ(ScanStatistics.infected, 1);
         EXPECT_EQ(ScanStatistics.disinfected, 1);
-        EXPECT_EQ(lastVerdict, 0);
     }
     EXPECT_GE(hosts, 4) << "the corpus must hold Elkern A, B and C hosts";
 }
@@ -95,7 +94,6 @@ TEST_F(HandleFileTest, WormCopiesAreDeletedReadOnlyOnesToo) {
     EXPECT_FALSE(Exists("locked.exe"));
     EXPECT_EQ(ScanStatistics.infected, 2);
     EXPECT_EQ(ScanStatistics.deleted, 2);
-    EXPECT_EQ(lastVerdict, 6);
 }
 
 TEST_F(HandleFileTest, WarningsAndNearMissesStayUntouched) {

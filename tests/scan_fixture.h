@@ -32,7 +32,6 @@ protected:
         ResetScanStatistics();
         detectOnly = false;
         keepScanning.store(1);
-        lastVerdict = 0;
         seamPlatformFamily = FamilyAuto;
         SelectedFolder[0] = '\0';
     }
