@@ -3,6 +3,7 @@
 // the repair fails, not when another scanner holds it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include "engine/file_io.h"
 
 #include "scan/texts.h"
+#include "scan/walk.h"
 #include "tests/scan_fixture.h"
 #include "tests/support/synth.h"
 
@@ -145,6 +148,85 @@ TEST_F(SafetyTest, ReadWriteHandleLocksTheFileUntilItIsClosed) {
     FileClose(writer);
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0) << "closing releases the lock";
     close(other);
+}
+
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        static_cast<void>(entry);
+        ++count;
+    }
+    return count;
+}
+
+// Right before the scanner opens a file of the folder swapRoot for writing,
+// another program puts a FIFO in place of "to-fifo.exe" and a new regular
+// file in place of "to-other.exe".
+std::string swapRoot;
+
+void SwapBeforeRepair(const char* name) {
+    const std::string leaf = std::filesystem::path(name).filename().string();
+    const std::string path = swapRoot + "/" + leaf;
+    if (leaf == "to-fifo.exe") {
+        unlink(path.c_str());
+        mkfifo(path.c_str(), 0600);
+    } else if (leaf == "to-other.exe") {
+        unlink(path.c_str());
+        synth::WriteBytes(path, replacement);
+    }
+}
+
+// Every open the scan refuses gives its descriptor back, by path and within
+// an open folder: a FIFO listed as one, and files swapped for a FIFO or for
+// another file between their examination and their repair.
+TEST_F(SafetyTest, RefusedOpensGiveTheirDescriptorsBack) {
+    const synth::Sample host = synth::MakeElkernAB('B', 2, 931);
+    replacement = synth::MakeCleanSample(932).bytes;
+    swapRoot = Path();
+    ASSERT_EQ(mkfifo(Path("listed-fifo.exe").c_str(), 0600), 0);
+    Write("to-fifo.exe", host.bytes);
+    Write("to-other.exe", host.bytes);
+    seamBeforeWritableOpen = SwapBeforeRepair;
+    const size_t before = OpenDescriptors();
+    ScanSingleFolder(Path().c_str());
+    EXPECT_EQ(OpenDescriptors(), before) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.failed, 2) << recorder::Dump();
+    EXPECT_EQ(Read("to-other.exe"), replacement) << "what was never examined is not repaired";
+
+    Write("by-path.exe", host.bytes);
+    recorder::Reset();
+    swapRoot = Path();
+    for (const char* name : {"to-fifo.exe", "to-other.exe"}) {
+        std::filesystem::remove(Path(name));
+        Write(name, host.bytes);
+        Handle(name);
+    }
+    Handle("listed-fifo.exe");
+    EXPECT_EQ(OpenDescriptors(), before) << recorder::Dump();
+    EXPECT_EQ(recorder::rows.back(), (Row{Path("listed-fifo.exe"), UnableToOpenText}));
+}
+
+// A program its owner could neither read nor write is made so for its
+// repair, and keeps every other bit of its mode: it still runs.
+TEST_F(SafetyTest, RepairedProgramKeepsItsExecuteBits) {
+    const synth::Sample host = synth::MakeElkernC(true, 941);
+    MakeFolder("d");
+    Write("d/r-x.exe", host.bytes);
+    Write("d/x-only.exe", host.bytes);
+    Write("by-path.exe", host.bytes);
+    ASSERT_EQ(chmod(Path("d/r-x.exe").c_str(), 0555), 0);
+    ASSERT_EQ(chmod(Path("d/x-only.exe").c_str(), 0111), 0);
+    ASSERT_EQ(chmod(Path("by-path.exe").c_str(), 0511), 0);
+    ScanSingleFolder(Path("d").c_str());
+    Handle("by-path.exe");
+    EXPECT_EQ(ScanStatistics.disinfected, 3) << recorder::Dump();
+    const std::pair<const char*, mode_t> expected[] = {{"d/r-x.exe", 0755}, {"d/x-only.exe", 0711}, {"by-path.exe", 0711}};
+    for (const auto& file : expected) {
+        struct stat info {};
+        ASSERT_EQ(stat(Path(file.first).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, file.second) << file.first;
+        EXPECT_EQ(Read(file.first), host.clean) << file.first;
+    }
 }
 #endif
 

@@ -26,6 +26,7 @@
 #include "scan/texts.h"
 #include "tests/scan_fixture.h"
 #include "tests/support/synth.h"
+#include "tests/write_log.h"
 
 namespace {
 
@@ -521,6 +522,72 @@ TEST_F(InUseTest, RenameSucceedsAtOnceWhenTheTargetIsGone) {
     ASSERT_EQ(DeferredRename(Path("s.bin").c_str(), Path("gone.bin").c_str()), 1);
     EXPECT_FALSE(Exists("s.bin"));
     EXPECT_EQ(Read("gone.bin"), (std::vector<uint8_t>{7, 7}));
+}
+
+}  // namespace
+
+namespace {
+
+// Events before the first restart-time request: the last of them must be a
+// flush that follows the copy's making and every write to it.
+bool CopyFlushedBeforeRequest() {
+    bool copyMade = false, flushedSince = false;
+    for (const writelog::Event& event : writelog::events) {
+        if (event.requestsBefore != 0) return flushedSince;
+        if (event.kind == writelog::Event::Mark) copyMade = true;
+        flushedSince = copyMade && event.kind == writelog::Event::Flush;
+    }
+    return flushedSince;
+}
+
+TEST_F(InUseTest, CuredCopyIsOnTheDiskBeforeItsReplacementIsAskedFor) {
+    const synth::Sample host = synth::MakeElkernC(true, 921);
+    const std::string file = Path("x.exe");
+    const std::string copy = file + ".zq-000";
+    // 0: every flush succeeds; 2: the copy's wipe is not flushed; 3: the
+    // cured copy is not.
+    for (uint32_t failing : {0u, 2u, 3u}) {
+        SCOPED_TRACE(failing);
+        recorder::Reset();
+        ResetScanStatistics();
+        pretendRequests.clear();
+#ifdef _WIN32
+        WritePending(nullptr);
+#endif
+        std::filesystem::remove(copy);
+        Write("x.exe", host.bytes);
+        PretendRestartOperations();
+        recorder::onRow = [](const Row& row) {
+            if (row.status == CopyMadeText) writelog::Mark();
+        };
+        writelog::Start();
+        seamFailFlush = failing;
+        {
+            BLOCK_WRITES(block, "x.exe");
+            Handle("x.exe");
+        }
+        const std::vector<std::string> saved = {"saved " + file + " " + std::to_string(host.bytes.size())};
+        EXPECT_EQ(Read("x.exe"), host.bytes) << "the file in use is left as it is";
+        ASSERT_GE(recorder::rows.size(), 5u) << recorder::Dump();
+        EXPECT_EQ(recorder::rows[1], (Row{file, CopyMadeText}));
+        if (failing == 0) {
+            EXPECT_EQ(recorder::rows.back(), (Row{file, DisinfectedAtRestartText}));
+            EXPECT_EQ(Read("x.exe.zq-000"), host.clean);
+            EXPECT_EQ(RequestsOn(file), 2u);
+            EXPECT_TRUE(CopyFlushedBeforeRequest());
+            // The copy is the scan's own: only the file is saved.
+            const std::vector<std::string> changes = {saved[0], "done " + file + " disinfected-at-restart " + copy};
+            EXPECT_EQ(recorder::changes, changes);
+        } else {
+            EXPECT_EQ(recorder::rows.back(), (Row{file, UnableToDisinfectText}));
+            EXPECT_FALSE(Exists("x.exe.zq-000")) << "a copy not on the disk goes";
+            EXPECT_EQ(RequestsOn(file), 0u);
+            EXPECT_EQ(ScanStatistics.disinfectedAtRestart, 0);
+            const std::vector<std::string> changes = {saved[0], "done " + file + " failed"};
+            EXPECT_EQ(recorder::changes, changes);
+        }
+        ResetSeams();
+    }
 }
 
 }  // namespace

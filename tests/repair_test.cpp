@@ -156,6 +156,21 @@ TEST(WipeBlockChain, NeverExtendsAFileCutShortInsideItsSection) {
     EXPECT_TRUE(ZeroRange(after, OffsetOf(rva) - 8, 8 + 0x40));
 }
 
+// A next address that maps exactly to the end of a file cut short names no
+// block: the file's last eight bytes are no header of it. One byte earlier
+// the block is there, with its header and its one stored byte.
+TEST(WipeBlockChain, NextBlockAtTheVeryEndOfTheFileEndsTheChain) {
+    Bytes image = TwoSectionImage();
+    const uint32_t end = OffsetOf(0x1800);
+    image.resize(end);
+    PutBlock(image, 0x1100, 0x1800, Header(4));
+    EXPECT_EQ(Wipe(image, 0x1100), Zeroed(image, {{OffsetOf(0x1100) - 8, 12}}));
+
+    PutBlock(image, 0x1100, 0x17FF, Header(4));
+    PutBlock(image, 0x17FF, 0, Header(4));
+    EXPECT_EQ(Wipe(image, 0x1100), Zeroed(image, {{OffsetOf(0x1100) - 8, 12}, {end - 9, 9}}));
+}
+
 // ---------------------------------------------------------------- RepairFile
 
 struct RepairRun {
