@@ -31,28 +31,16 @@ mkdir -p "$c/Velmora"
 cp "$build/app/velmora.exe" "$build/cli/velmora-scan.exe" "$build/tests/programs/velmora-drive.exe" "$c/Velmora/"
 "$WINESERVER" -w
 rm -f "$prefix/dosdevices/z:"
-infected=$(cd "$work/seed" && ls | grep -E '^(elkern_[abc]_rot[0-7]|elkern_c_entry|elkern_c_jump|worm_[a-h])\.exe$')
 
 # N infected files, 200 a folder, the seed's infected samples in turn.
-plant() {
-    rm -rf "$c/Bench"
-    n=0
-    while [ "$n" -lt "$1" ]; do
-        for name in $infected; do
-            [ "$n" -lt "$1" ] || break
-            folder=$c/Bench/d$((n / 200))
-            [ -d "$folder" ] || mkdir -p "$folder"
-            cp "$work/seed/$name" "$folder/$n-$name"
-            n=$((n + 1))
-        done
-    done
-}
+seed=$work/seed
+. "$(dirname "$0")/plant_infected.sh"
 
 now() { date +%s%N; }
 echo "| infected files (rows) | dialog, press to restart warning | \`velmora-scan.exe C:\\\` | ratio |"
 echo "| ---: | ---: | ---: | ---: |"
 for size in "$@"; do
-    plant "$size"
+    plant "$size" "$c/Bench"
     "$WINE" 'C:\Velmora\velmora.exe' &
     program=$!
     "$WINE" 'C:\Velmora\velmora-drive.exe' scan 3600 | tr -d '\r' >"$work/drive-$size.txt"
@@ -60,7 +48,7 @@ for size in "$@"; do
     wait "$program" || true
     dialogMs=$(grep '^scan-ms' "$work/drive-$size.txt" | cut -f2)
     rows=$(grep -c '^row' "$work/drive-$size.txt")
-    plant "$size"
+    plant "$size" "$c/Bench"
     t0=$(now)
     "$WINE" 'C:\Velmora\velmora-scan.exe' 'C:\' >"$work/scan-$size.txt" || true
     scanMs=$((($(now) - t0) / 1000000))
