@@ -101,6 +101,11 @@ FileHandle FileOpen(const char* path, OpenMode mode) {
 FileHandle FileOpenAt(int folder, const char* name, OpenMode mode, uint64_t device, uint64_t inode) {
     if (mode == OpenMode::ReadWrite && seamBeforeWritableOpen != nullptr) seamBeforeWritableOpen(name);
     const int access = mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY;
+    const int refused = seamOpenError != nullptr ? seamOpenError(name) : 0;
+    if (refused != 0) {
+        errno = refused;
+        return InvalidFileHandle;
+    }
     const int fd = openat(folder, name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return InvalidFileHandle;
     if (mode == OpenMode::Read && inode == 0) {

@@ -13,6 +13,16 @@ const char PathSeparator = '/';
 
 uint32_t LogicalDriveMask() { return 0; }
 
+int HoldFolder(int folder) {
+    if (folder == ByPath) return ByPath;
+    const int held = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    return held < 0 ? ByPath : held;
+}
+
+void ReleaseFolder(int held) {
+    if (held != ByPath) close(held);
+}
+
 bool IsFixedDrive(const char*) { return false; }
 
 namespace {

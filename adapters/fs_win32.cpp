@@ -56,6 +56,10 @@ bool ShortPath(const char* path, char (&out)[MAX_PATH]) {
 
 }  // namespace
 
+int HoldFolder(int) { return ByPath; }
+
+void ReleaseFolder(int) {}
+
 uint32_t LogicalDriveMask() { return GetLogicalDrives(); }
 
 // Drive roots are plain letters: the code page spells them on every family.

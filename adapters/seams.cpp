@@ -10,6 +10,7 @@ uint32_t seamRequestCount;
 uint32_t seamFailRequest;
 bool (*seamRestartRequest)(const char* from, const char* to);
 void (*seamBeforeWritableOpen)(const char* path);
+int (*seamOpenError)(const char* name);
 
 bool SeamFailsWrite() {
     seamWriteCount += 1;
@@ -37,4 +38,5 @@ void ResetSeams() {
     seamFailRequest = 0;
     seamRestartRequest = nullptr;
     seamBeforeWritableOpen = nullptr;
+    seamOpenError = nullptr;
 }

@@ -33,6 +33,13 @@ extern uint32_t seamFailRequest;
 // a copy as on Windows.
 extern bool (*seamRestartRequest)(const char* from, const char* to);
 
+// POSIX walk: called with the name of an entry (a file within its folder,
+// a subfolder) right before it is opened; a non-zero result fails the open
+// with that error, as a file its user may not read would. It may also act
+// on the tree (remove the folder about to be opened). The scan's readers
+// call it on threads of their own.
+extern int (*seamOpenError)(const char* name);
+
 // Called with the path right before FileOpen opens a file for reading and
 // writing.
 extern void (*seamBeforeWritableOpen)(const char* path);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "adapters/seams.h"
 #include "scan/tree_walk.h"
 
 namespace {
@@ -196,7 +197,10 @@ void Descend(const Entry entry) {
         return;
     }
     const Level& parent = levels.back();
-    const int fd = openat(parent.fd, parent.listing.Name(entry), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const char* name = parent.listing.Name(entry);
+    const int refused = seamOpenError != nullptr ? seamOpenError(name) : 0;
+    const int fd = refused != 0 ? -1 : openat(parent.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (refused != 0) errno = refused;
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0 || Device(info) != entry.device || Inode(info) != entry.inode) {
         const int error = fd < 0 ? errno : ESTALE;

@@ -56,6 +56,18 @@ struct Options {
     bool oneFileSystem = false;
 };
 
+// 1 to MostScanReaders, in decimal digits only.
+bool ParseJobs(const char* text) {
+    uint32_t jobs = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || jobs > MostScanReaders) return false;
+        jobs = jobs * 10 + static_cast<uint32_t>(*c - '0');
+    }
+    if (jobs < 1 || jobs > MostScanReaders) return false;
+    scanReaders = jobs;
+    return true;
+}
+
 // Parses the arguments; -1 when the scan may go on, otherwise the exit
 // status of a run that ends here (--help, --version, a usage error).
 int ParseArguments(int argc, char** argv, Options* options) {
@@ -77,6 +89,9 @@ int ParseArguments(int argc, char** argv, Options* options) {
             options->quiet = true;
         } else if (std::strcmp(arg, "-x") == 0 || std::strcmp(arg, "--one-file-system") == 0) {
             options->oneFileSystem = true;
+        } else if (std::strcmp(arg, "-j") == 0 || std::strcmp(arg, "--jobs") == 0) {
+            if (i + 1 == argc) return UsageError(MissingArgumentText, arg);
+            if (!ParseJobs(argv[++i])) return UsageError(BadJobsText, argv[i]);
         } else if (std::strcmp(arg, "--quarantine") == 0 || std::strcmp(arg, "--restore") == 0) {
             if (i + 1 == argc) return UsageError(MissingArgumentText, arg);
             (arg[2] == 'q' ? options->quarantine : options->restore) = argv[++i];

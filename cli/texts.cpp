@@ -1,7 +1,7 @@
 #include "cli/texts.h"
 
 const char UsageText[] =
-    "Usage: velmora-scan [--detect-only] [--quiet] [-x] [--quarantine DIR] PATH...\n"
+    "Usage: velmora-scan [--detect-only] [--quiet] [-x] [-j N] [--quarantine DIR] PATH...\n"
     "       velmora-scan --restore DIR [PATH...]\n"
     "Examine every file under each PATH (a file is examined alone) for\n"
     "Win32.Klez@mm (A, B, C, D, E, G, H) and Win32.Elkern (A, B, C):\n"
@@ -33,6 +33,11 @@ const char UsageText[] =
     "                 do not descend into folders on another file system than\n"
     "                 their PATH (Windows: mounted volumes and junctions); each\n"
     "                 is named on standard error, which is no error\n"
+    "  -j, --jobs N   examine with N readers (1 to 256) ahead of the handling,\n"
+    "                 which stays on one thread, in walk order: rows, counters\n"
+    "                 and files are the same for every N; -j 1 examines each\n"
+    "                 file as it is handled; the default is 32, since readers\n"
+    "                 mostly wait for the disk\n"
     "  --quarantine DIR\n"
     "                 before a file is repaired or deleted, save it whole, with\n"
     "                 its owner, group and mode, into DIR (created private;\n"
@@ -50,6 +55,7 @@ const char UsageText[] =
     "  --version      show the version\n";
 const char ProgramPrefix[] = "velmora-scan: ";
 const char UnknownOptionText[] = "unknown option ";
+const char BadJobsText[] = "-j takes a number of readers from 1 to 256, not ";
 const char NoPathText[] = "no path given; try --help";
 const char InterruptedText[] = "the scan was interrupted; the report covers only what was examined";
 const char OutputFailedText[] = "cannot write the results (%s); the scan stops after the file in hand";

@@ -4,6 +4,7 @@
 extern const char UsageText[];
 extern const char ProgramPrefix[];  // starts every line on standard error
 extern const char UnknownOptionText[];
+extern const char BadJobsText[];
 extern const char NoPathText[];
 extern const char InterruptedText[];
 extern const char OutputFailedText[];  // printf format: the system's reason

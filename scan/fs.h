@@ -35,6 +35,13 @@ struct HandledEntry {
 
 inline HandledEntry EntryForPath(const char* path) { return HandledEntry{path, ByPath, path, 0, 0}; }
 
+// POSIX: a descriptor of its own for the open folder, for files handed
+// over within it that are still to be examined after the walk has left it;
+// ByPath when none could be had (and always on Windows, where files are
+// reached by path). ReleaseFolder closes what HoldFolder gave.
+int HoldFolder(int folder);
+void ReleaseFolder(int held);
+
 // Bit i set for drive letter 'A' + i; always 0 where there are no drives.
 uint32_t LogicalDriveMask();
 bool IsFixedDrive(const char* root);

@@ -330,6 +330,8 @@ void HandleFile(HandledEntry* file) {
     BlockFree(outcome.curedCopy);
 }
 
+void CountCleanFile() { ScanStatistics.files += 1; }
+
 void HandleFile() {
     HandledEntry file = EntryForPath(CurrentObjectPath);
     HandleFile(&file);

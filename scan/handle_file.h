@@ -7,3 +7,5 @@
 void HandleFile();
 // Examines the file in hand; an open may learn its identity.
 void HandleFile(HandledEntry* file);
+// A file a reader has examined and found clean: that verdict is final.
+void CountCleanFile();

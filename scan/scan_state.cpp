@@ -7,6 +7,7 @@ char SelectedFolder[SelectedFolderSize];
 ScanCounters ScanStatistics;
 std::atomic<int32_t> keepScanning{1};
 bool detectOnly;
+uint32_t scanReaders = DefaultScanReaders;
 
 void ResetScanStatistics() { ScanStatistics = ScanCounters{}; }
 TreeLimits treeLimits;

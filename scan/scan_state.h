@@ -36,5 +36,11 @@ extern std::atomic<int32_t> keepScanning;
 inline bool StillScanning() { return keepScanning.load(std::memory_order_relaxed) != 0; }
 // When set, files are examined and reported but never changed.
 extern bool detectOnly;
+// How many readers examine files ahead of the handling; 1 examines each
+// file on the scanning thread as it is handled. Set by a front end before
+// a run.
+constexpr uint32_t DefaultScanReaders = 32;
+constexpr uint32_t MostScanReaders = 256;
+extern uint32_t scanReaders;
 
 void ResetScanStatistics();

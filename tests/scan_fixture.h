@@ -34,6 +34,7 @@ protected:
         keepScanning.store(1);
         seamPlatformFamily = FamilyAuto;
         SelectedFolder[0] = '\0';
+        scanReaders = DefaultScanReaders;
     }
 
     void TearDown() override {

@@ -1,0 +1,289 @@
+#include "scan/read_ahead.h"
+
+#include <new>
+#include <string>
+
+#include "engine/detectors.h"
+#include "platform/threads.h"
+#include "scan/handle_file.h"
+#include "scan/scan_state.h"
+#include "scan/tree_walk.h"
+#include "scan/walk.h"
+
+void (*seamReaderExamines)(const char* path);
+void (*seamHandlingWaits)(const char* path);
+
+namespace {
+
+// Steps the walk may be ahead of the handling: enough to keep every reader
+// busy, few enough that memory stays flat on any tree.
+constexpr uint32_t WindowSteps = 1024;
+
+// A descriptor of its own for a folder whose files are in the window: the
+// walk may leave the folder, and close its descriptor, before they are
+// examined and handled. Counted: one use for each step of the window, and
+// one while the walk is still handing over the folder's files.
+struct Hold {
+    int fd;
+    int walkFd;
+    uint32_t uses;
+};
+
+enum class Examination { Waiting, Clean, Other };
+
+struct Slot {
+    TreeStep step;  // its entry's texts point into path and name
+    std::string path;
+    std::string name;
+    Hold* hold = nullptr;
+    Examination examination = Examination::Waiting;  // under the lock
+};
+
+struct Window {
+    Slot slots[WindowSteps];
+    // Steps are numbered in walk order; the window holds [head, tail).
+    // Under the lock: tail, nextToExamine, closing, abandoned.
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    uint64_t nextToExamine = 0;
+    // Until the step before this one is handled, the walk may not move on:
+    // a file in it is reached through the walk's own descriptor.
+    uint64_t walkWaitsFor = 0;
+    bool closing = false;    // readers return
+    bool abandoned = false;  // the scan was stopped: nothing more is examined
+    // Posts wake only who sleeps: most files are put in the window while
+    // readers are busy, and examined before the handling gets to them.
+    uint32_t sleepingReaders = 0;
+    bool handlingWaits = false;  // for the step at head
+    Hold* current = nullptr;  // the folder whose files the walk hands over
+    LockHandle lock = nullptr;
+    SemaphoreHandle work = nullptr;      // wakes a sleeping reader
+    SemaphoreHandle examined = nullptr;  // wakes the handling waiting for the head
+
+    Slot& At(uint64_t step) { return slots[step % WindowSteps]; }
+};
+
+bool FoundClean(HandledEntry entry) {
+    FileCheckContext context;
+    context.path = entry.path;
+    context.file = OpenHandledFile(&entry, OpenMode::Read);
+    if (context.file == InvalidFileHandle) return false;
+    const bool clean = DetectThreat(&context) == VerdictClean;
+    FileClose(context.file);
+    return clean;
+}
+
+// A reader: examines the window's files in walk order, each once, until the
+// window closes. Once the scan is stopped it examines nothing more.
+void Read(void* argument) {
+    auto* window = static_cast<Window*>(argument);
+    Acquire(window->lock);
+    for (;;) {
+        while (window->nextToExamine < window->tail &&
+               window->At(window->nextToExamine).examination != Examination::Waiting) {
+            window->nextToExamine += 1;
+        }
+        if (window->closing) break;
+        if (window->nextToExamine == window->tail) {
+            window->sleepingReaders += 1;
+            Release(window->lock);
+            WaitFor(window->work);
+            Acquire(window->lock);
+            continue;
+        }
+        const uint64_t step = window->nextToExamine++;
+        Slot& slot = window->At(step);
+        const bool abandoned = window->abandoned;
+        const HandledEntry entry = slot.step.entry;
+        Release(window->lock);
+
+        bool clean = false;
+        if (!abandoned) {
+            if (seamReaderExamines != nullptr) seamReaderExamines(entry.path);
+            clean = StillScanning() && FoundClean(entry);
+        }
+        Acquire(window->lock);
+        slot.examination = clean ? Examination::Clean : Examination::Other;
+        if (window->handlingWaits && step == window->head) {
+            window->handlingWaits = false;
+            Post(window->examined);
+        }
+    }
+    Release(window->lock);
+}
+
+// Under the lock: one sleeping reader is to look at the window again.
+void WakeReader(Window* window) {
+    if (window->sleepingReaders == 0) return;
+    window->sleepingReaders -= 1;
+    Post(window->work);
+}
+
+void Unhold(Hold* hold) {
+    if (hold == nullptr || --hold->uses != 0) return;
+    ReleaseFolder(hold->fd);
+    delete hold;
+}
+
+void SetCurrent(Window* window, Hold* hold) {
+    Unhold(window->current);
+    window->current = hold;
+}
+
+// Copies the step into the window; a file's folder is held for it. A file
+// whose folder cannot be held keeps the walk's descriptor and is examined
+// by the handling alone, and the walk waits until it is handled.
+void Push(Window* window, const TreeStep& step) {
+    Slot& slot = window->At(window->tail);
+    slot.step = step;
+    slot.path = step.entry.path;
+    slot.step.entry.path = slot.path.c_str();
+    if (step.entry.name != nullptr) {
+        slot.name = step.entry.name;
+        slot.step.entry.name = slot.name.c_str();
+    }
+    slot.hold = nullptr;
+    Examination examination = Examination::Waiting;
+    if (step.event != TreeEvent::File) {
+        SetCurrent(window, nullptr);
+        examination = Examination::Other;
+    } else if (step.entry.folder != ByPath) {
+        if (window->current == nullptr || window->current->walkFd != step.entry.folder) {
+            const int held = HoldFolder(step.entry.folder);
+            SetCurrent(window, held == ByPath ? nullptr : new (std::nothrow) Hold{held, step.entry.folder, 1});
+            if (held != ByPath && window->current == nullptr) ReleaseFolder(held);
+        }
+        if (window->current != nullptr) {
+            slot.hold = window->current;
+            slot.hold->uses += 1;
+            slot.step.entry.folder = slot.hold->fd;
+        } else {
+            examination = Examination::Other;
+            window->walkWaitsFor = window->tail + 1;
+        }
+    }
+    Acquire(window->lock);
+    slot.examination = examination;
+    window->tail += 1;
+    if (examination == Examination::Waiting) WakeReader(window);
+    Release(window->lock);
+}
+
+void Pop(Window* window) {
+    Unhold(window->At(window->head).hold);
+    window->At(window->head).hold = nullptr;
+    Acquire(window->lock);
+    window->head += 1;
+    Release(window->lock);
+}
+
+// Waits until a reader has examined the step at the head; true when it
+// found the file clean.
+bool FoundCleanAhead(Window* window) {
+    Slot& slot = window->At(window->head);
+    Acquire(window->lock);
+    if (seamHandlingWaits != nullptr && slot.examination == Examination::Waiting) {
+        Release(window->lock);
+        seamHandlingWaits(slot.step.entry.path);
+        Acquire(window->lock);
+    }
+    while (slot.examination == Examination::Waiting) {
+        window->handlingWaits = true;
+        Release(window->lock);
+        WaitFor(window->examined);
+        Acquire(window->lock);
+    }
+    const bool clean = slot.examination == Examination::Clean;
+    Release(window->lock);
+    return clean;
+}
+
+// After a stop, as in the sequential walk: the file in hand was finished,
+// nothing else is examined or handled, and the folders the handling entered
+// are left (with what is still to be said about them). Folders the walk
+// entered ahead of the handling were never shown, and are not left either.
+void Stop(Window* window) {
+    Acquire(window->lock);
+    window->abandoned = true;
+    Release(window->lock);
+    StopTree();
+    uint32_t unseen = 0;
+    auto leave = [&unseen](TreeStep* step) {
+        if (step->event == TreeEvent::EnterFolder) {
+            unseen += 1;
+        } else if (unseen > 0) {
+            if (step->event == TreeEvent::LeaveFolder) unseen -= 1;
+        } else if (step->event == TreeEvent::LeaveFolder || step->event == TreeEvent::FolderProblem) {
+            TakeStep(step, false);
+        }
+    };
+    // Readers may still be examining files of the window: their folders
+    // stay held until the readers have returned.
+    for (; window->head != window->tail; window->head += 1) leave(&window->At(window->head).step);
+    Acquire(window->lock);
+    window->handlingWaits = false;
+    Release(window->lock);
+    TreeStep step;
+    while (NextStep(&step)) leave(&step);
+}
+
+void Walk(Window* window) {
+    bool walking = true;
+    for (;;) {
+        // A stopped scan still takes its first step, as the sequential walk
+        // does: the folder is entered, and left unlisted.
+        while (walking && window->tail - window->head < WindowSteps && window->head >= window->walkWaitsFor &&
+               (StillScanning() || window->head == window->tail)) {
+            TreeStep step;
+            walking = NextStep(&step);
+            if (walking) Push(window, step);
+        }
+        if (window->head == window->tail) break;
+        Slot& slot = window->At(window->head);
+        const bool clean = slot.step.event == TreeEvent::File && FoundCleanAhead(window);
+        TakeStep(&slot.step, clean);
+        Pop(window);
+        if (!StillScanning()) {
+            Stop(window);
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+bool WalkWithReaders(uint32_t readers) {
+    if (readers > MostScanReaders) readers = MostScanReaders;
+    auto* window = new (std::nothrow) Window;
+    ThreadHandle threads[MostScanReaders] = {};
+    uint32_t started = 0;
+    if (window != nullptr) {
+        window->lock = NewLock();
+        window->work = NewSemaphore();
+        window->examined = NewSemaphore();
+        if (window->lock != nullptr && window->work != nullptr && window->examined != nullptr) {
+            for (; started < readers; ++started) {
+                threads[started] = StartThread(Read, window);
+                if (threads[started] == nullptr) break;
+            }
+        }
+    }
+    if (started != 0) Walk(window);
+    if (window != nullptr && started != 0) {
+        Acquire(window->lock);
+        window->closing = true;
+        Post(window->work, window->sleepingReaders);
+        window->sleepingReaders = 0;
+        Release(window->lock);
+        for (uint32_t i = 0; i < started; ++i) JoinThread(threads[i]);
+    }
+    if (window != nullptr) {
+        SetCurrent(window, nullptr);
+        for (Slot& slot : window->slots) Unhold(slot.hold);
+        FreeSemaphore(window->examined);
+        FreeSemaphore(window->work);
+        FreeLock(window->lock);
+        delete window;
+    }
+    return started != 0;
+}

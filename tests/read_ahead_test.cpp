@@ -1,0 +1,222 @@
+// Readers ahead of the handling change nothing but speed: rows, counters
+// and files are those of the sequential walk; a stop still ends the scan
+// after the file in hand; a folder swapped during the scan leads nowhere.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+#include "scan/read_ahead.h"
+#include "scan/texts.h"
+#include "scan/walk.h"
+#include "tests/scan_fixture.h"
+#include "tests/support/synth.h"
+
+namespace {
+
+using recorder::Row;
+using ReadAheadTest = ScanFolderTest;
+
+struct Outcome {
+    std::vector<Row> rows;
+    std::vector<std::string> notes;
+    std::vector<int32_t> counters;
+    std::map<std::string, synth::Bytes> files;
+};
+
+#ifndef _WIN32
+// "locked.exe" cannot be opened; the folder "vanishing" goes as the walk is
+// about to open it. The walk and the readers call this on their threads.
+std::string vanishing;
+int RefuseOrRemove(const char* name) {
+    const std::string text = name;
+    if (text == "locked.exe") return EACCES;
+    if (text == "vanishing") std::filesystem::remove_all(vanishing);
+    return 0;
+}
+#endif
+
+TEST_F(ReadAheadTest, EveryNumberOfReadersGivesTheSameRowsCountersAndFiles) {
+    const std::vector<synth::Sample> corpus = synth::BuildCorpus(951);
+    std::vector<Outcome> outcomes;
+    for (uint32_t readers : {1u, 2u, 16u}) {
+        SCOPED_TRACE(readers);
+        std::filesystem::remove_all(Path("t"));
+        // More steps than the readers may be ahead, in several folders.
+        for (const char* folder : {"t/a", "t/a/deep", "t/b", "t/vanishing"}) {
+            MakeFolder(folder);
+            for (const synth::Sample& sample : corpus) Write(std::string(folder) + "/" + sample.name + ".exe", sample.bytes);
+        }
+        for (int i = 0; i < 1200; ++i) Write("t/b/plain" + std::to_string(i) + ".txt", {static_cast<uint8_t>(i)});
+        Write("t/a/locked.exe", synth::MakeWormCopy(1, 952).bytes);
+#ifndef _WIN32
+        vanishing = Path("t/vanishing");
+        seamOpenError = RefuseOrRemove;
+#endif
+        recorder::Reset();
+        scanReaders = readers;
+        ScanSingleFolder(Path("t").c_str());
+        ResetSeams();
+
+        Outcome outcome{recorder::rows, recorder::notes, {}, {}};
+        const ScanCounters& c = ScanStatistics;
+        outcome.counters = {c.folders, c.files, c.infected, c.warnings, c.suspicious, c.disinfected, c.deleted, c.failed,
+                            c.openErrors};
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(Path("t"))) {
+            if (entry.is_regular_file()) outcome.files[entry.path().string()] = Read(entry.path().string().substr(root_.size() + 1));
+        }
+        outcomes.push_back(outcome);
+    }
+    const Outcome& sequential = outcomes[0];
+    EXPECT_GT(sequential.counters[2], 20) << "infected";
+    EXPECT_GT(sequential.counters[5], 5) << "disinfected";
+    EXPECT_GT(sequential.counters[6], 5) << "deleted";
+#ifndef _WIN32
+    EXPECT_NE(std::find(sequential.rows.begin(), sequential.rows.end(), Row{Path("t/a/locked.exe"), UnableToOpenText}),
+              sequential.rows.end());
+    const std::vector<std::string> notes = {"unopened " + Path("t/a/locked.exe"),
+                                            "unopened-folder " + Path("t/vanishing") + "/"};
+    for (const std::string& note : notes) {
+        EXPECT_NE(std::find(sequential.notes.begin(), sequential.notes.end(), note), sequential.notes.end()) << note;
+    }
+#endif
+    for (size_t i = 1; i < outcomes.size(); ++i) {
+        EXPECT_EQ(outcomes[i].rows, sequential.rows) << recorder::Dump();
+        EXPECT_EQ(outcomes[i].notes, sequential.notes);
+        EXPECT_EQ(outcomes[i].counters, sequential.counters);
+        EXPECT_TRUE(outcomes[i].files == sequential.files);
+    }
+}
+
+#ifndef _WIN32
+// The first file the walk lists in path's folder.
+std::string FirstListed(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    std::string first;
+    while (const dirent* item = readdir(dir)) {
+        if (item->d_type == DT_REG) {
+            first = item->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return first;
+}
+
+std::string heldFile;
+std::mutex heldLock;
+std::condition_variable heldReleased;
+bool handlingWaits = false;
+bool stopped = false;
+
+// The reader of the file in hand holds it until the handling waits for it,
+// and then the scan is interrupted; every other reader is held until then.
+void InterruptOnTheFileInHand(const char* path) {
+    std::unique_lock<std::mutex> lock(heldLock);
+    if (path == heldFile) {
+        heldReleased.wait(lock, [] { return handlingWaits; });
+        StopScan();
+        stopped = true;
+        heldReleased.notify_all();
+    }
+    heldReleased.wait(lock, [] { return stopped; });
+}
+
+void NoteHandlingWaits(const char* path) {
+    std::lock_guard<std::mutex> lock(heldLock);
+    handlingWaits = handlingWaits || path == heldFile;
+    heldReleased.notify_all();
+}
+
+TEST_F(ReadAheadTest, AStopWhileAReaderHoldsTheFileInHandFinishesThatFileAlone) {
+    const synth::Sample host = synth::MakeElkernAB('A', 4, 961);
+    MakeFolder("t");
+    for (int i = 0; i < 12; ++i) Write("t/host" + std::to_string(i) + ".exe", host.bytes);
+    const std::string first = FirstListed(Path("t"));
+    heldFile = Path("t/" + first);
+    stopped = handlingWaits = false;
+    seamReaderExamines = InterruptOnTheFileInHand;
+    seamHandlingWaits = NoteHandlingWaits;
+    scanReaders = 4;
+    ScanSingleFolder(Path("t").c_str());
+    seamReaderExamines = nullptr;
+    seamHandlingWaits = nullptr;
+
+    const std::vector<Row> expected = {{heldFile, std::string(InfectedPrefix) + host.threat},
+                                       {heldFile, DisinfectedText}};
+    EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.files, 1);
+    EXPECT_EQ(recorder::filesExamined, 1);
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "host" + std::to_string(i) + ".exe";
+        EXPECT_EQ(Read("t/" + name), name == first ? host.clean : host.bytes) << name;
+    }
+}
+
+// At the first examination, while readers are ahead of the handling, the
+// folder is swapped for a link to a folder outside: the files listed in it
+// are still reached through the folder as it was, and nothing outside is.
+std::string swapFolder, swapAside, swapOutside;
+std::atomic<bool> swapped{false};
+
+void SwapForLink(const char*) {
+    if (swapped.exchange(true)) return;
+    std::filesystem::rename(swapFolder, swapAside);
+    std::filesystem::create_directory_symlink(swapOutside, swapFolder);
+}
+
+TEST_F(ReadAheadTest, AFolderSwappedForALinkWhileReadersAreAheadLeadsNowhereOutside) {
+    const synth::Sample host = synth::MakeElkernC(true, 971);
+    const synth::Sample worm = synth::MakeWormCopy(5, 972);
+    MakeFolder("tree/d");
+    MakeFolder("outside");
+    for (const char* name : {"h1.exe", "h2.exe", "h3.exe"}) {
+        Write(std::string("tree/d/") + name, host.bytes);
+        Write(std::string("outside/") + name, host.bytes);
+    }
+    Write("tree/d/w.exe", worm.bytes);
+    Write("outside/w.exe", worm.bytes);
+    swapFolder = Path("tree/d");
+    swapAside = Path("tree/d-aside");
+    swapOutside = Path("outside");
+    swapped = false;
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, swapOutside.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY), 0);
+    seamReaderExamines = SwapForLink;
+    scanReaders = 4;
+    ScanSingleFolder(Path("tree").c_str());
+    seamReaderExamines = nullptr;
+    char events[4096];
+    const ssize_t seen = read(watch, events, sizeof events);
+    close(watch);
+
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(seen, -1) << "something outside was opened";
+    EXPECT_EQ(ScanStatistics.disinfected, 3) << recorder::Dump();
+    EXPECT_EQ(ScanStatistics.deleted, 1);
+    for (const char* name : {"h1.exe", "h2.exe", "h3.exe"}) {
+        EXPECT_EQ(Read(std::string("outside/") + name), host.bytes) << name;
+        EXPECT_EQ(Read(std::string("tree/d-aside/") + name), host.clean) << name;
+    }
+    EXPECT_EQ(Read("outside/w.exe"), worm.bytes);
+    EXPECT_FALSE(Exists("tree/d-aside/w.exe"));
+}
+#endif
+
+}  // namespace
