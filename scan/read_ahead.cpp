@@ -201,13 +201,22 @@ bool FoundCleanAhead(Window* window) {
 // After a stop, as in the sequential walk: the file in hand was finished,
 // nothing else is examined or handled, and the folders the handling entered
 // are left (with what is still to be said about them). Folders the walk
-// entered ahead of the handling were never shown, and are not left either.
-void Stop(Window* window) {
+// entered ahead of the handling were never shown, and are not left either;
+// nor is one whose entry was the last step handled, which the sequential
+// walk would never have listed, unless its entry already said it could not
+// be opened.
+void Stop(Window* window, bool justEntered) {
     Acquire(window->lock);
     window->abandoned = true;
     Release(window->lock);
     StopTree();
     uint32_t unseen = 0;
+    if (justEntered && window->head != window->tail) {
+        const TreeStep& next = window->At(window->head).step;
+        const bool unopened = next.event == TreeEvent::FolderProblem &&
+                              (next.problem == FolderProblem::Unopened || next.problem == FolderProblem::Replaced);
+        if (!unopened) unseen = 1;
+    }
     auto leave = [&unseen](TreeStep* step) {
         if (step->event == TreeEvent::EnterFolder) {
             unseen += 1;
@@ -242,9 +251,10 @@ void Walk(Window* window) {
         Slot& slot = window->At(window->head);
         const bool clean = slot.step.event == TreeEvent::File && FoundCleanAhead(window);
         TakeStep(&slot.step, clean);
+        const bool entered = slot.step.event == TreeEvent::EnterFolder;
         Pop(window);
         if (!StillScanning()) {
-            Stop(window);
+            Stop(window, entered);
             break;
         }
     }
