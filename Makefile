@@ -161,8 +161,9 @@ run-cli: deps
 	fi
 
 # --- benchmark (not part of `make test`) ---------------------------------------
-# The scan against a bare reader, its own Windows build under wine64 and a
-# lean clamscan, on synthesized trees; writes bench/results.md and the chart
+# The scan against a bare reader on one thread and on several, its win64
+# build under wine64, the shipped i686 build under 32-bit Wine and a lean
+# clamscan, on synthesized trees; writes bench/results.md and the chart
 # bench/results.svg. BENCH_ARGS go to bench/bench.py, e.g.
 #   make bench BENCH_ARGS='--sizes 2000 --runs 1'
 BENCH_ARGS ?=
@@ -171,6 +172,8 @@ bench: deps
 	$(CMAKE) --build $(NATIVE) -j $(JOBS) --target velmora-scan velmora-bench-tree velmora-bare-reader velmora-alloc-count
 	$(CONFIGURE_WIN64)
 	$(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora-scan
+	$(CONFIGURE_WIN32)
+	$(CMAKE) --build $(WIN32) -j $(JOBS) --target velmora-scan
 	sh bench/run.sh $(BENCH_ARGS)
 
 clean:

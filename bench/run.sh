@@ -1,8 +1,8 @@
 #!/bin/sh
 # The scan benchmark: `make bench` builds what it needs and runs this.
-# Extra arguments go to bench.py (--sizes "2000", --runs 1, --no-wine,
-# --no-clam). clamscan comes from Debian's clamav package, installed here
-# for the benchmark only; the tests never need it.
+# Extra arguments go to bench.py (--sizes "2000", --runs 1, --no-wine for
+# neither Wine build, --no-clam). clamscan comes from Debian's clamav
+# package, installed here for the benchmark only; the tests never need it.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 
