@@ -36,7 +36,7 @@ const char UsageText[] =
     "  -j, --jobs N   examine with N readers (1 to 256) ahead of the handling,\n"
     "                 which stays on one thread, in walk order: rows, counters\n"
     "                 and files are the same for every N; -j 1 examines each\n"
-    "                 file as it is handled; the default is 32, since readers\n"
+    "                 file as it is handled; the default is 16, since readers\n"
     "                 mostly wait for the disk\n"
     "  --quarantine DIR\n"
     "                 before a file is repaired or deleted, save it whole, with\n"

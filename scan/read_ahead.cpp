@@ -53,6 +53,7 @@ struct Window {
     bool abandoned = false;  // the scan was stopped: nothing more is examined
     // Posts wake only who sleeps: most files are put in the window while
     // readers are busy, and examined before the handling gets to them.
+    uint32_t readers = 0;
     uint32_t sleepingReaders = 0;
     bool handlingWaits = false;  // for the step at head
     Hold* current = nullptr;  // the folder whose files the walk hands over
@@ -112,9 +113,14 @@ void Read(void* argument) {
     Release(window->lock);
 }
 
-// Under the lock: one sleeping reader is to look at the window again.
+// Under the lock, after a file was put in the window: a sleeping reader is
+// woken only when the readers awake have more files waiting than they can
+// take. From a warm cache they take each file at once, and waking a reader
+// for every file would cost more than its examination; from a cold disk they
+// wait on it, the files pile up, and more readers are woken to add requests.
 void WakeReader(Window* window) {
-    if (window->sleepingReaders == 0) return;
+    const uint64_t waiting = window->tail - window->nextToExamine;
+    if (window->sleepingReaders == 0 || waiting <= window->readers - window->sleepingReaders) return;
     window->sleepingReaders -= 1;
     Post(window->work);
 }
@@ -278,7 +284,10 @@ bool WalkWithReaders(uint32_t readers) {
             }
         }
     }
-    if (started != 0) Walk(window);
+    if (started != 0) {
+        window->readers = started;
+        Walk(window);
+    }
     if (window != nullptr && started != 0) {
         Acquire(window->lock);
         window->closing = true;

@@ -39,7 +39,7 @@ extern bool detectOnly;
 // How many readers examine files ahead of the handling; 1 examines each
 // file on the scanning thread as it is handled. Set by a front end before
 // a run.
-constexpr uint32_t DefaultScanReaders = 32;
+constexpr uint32_t DefaultScanReaders = 16;
 constexpr uint32_t MostScanReaders = 256;
 extern uint32_t scanReaders;
 
