@@ -10,7 +10,9 @@
 struct ThreadObject;
 using ThreadHandle = ThreadObject*;
 // Runs run(argument) on a new thread; null when none could be started.
-ThreadHandle StartThread(void (*run)(void*), void* argument);
+// With behind set, the thread yields the processor to the program's other
+// threads whenever both could run.
+ThreadHandle StartThread(void (*run)(void*), void* argument, bool behind = false);
 // Waits for the thread to return, and frees it.
 void JoinThread(ThreadHandle thread);
 

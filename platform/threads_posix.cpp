@@ -1,5 +1,8 @@
 #include <pthread.h>
 #include <semaphore.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <new>
@@ -10,6 +13,7 @@ struct ThreadObject {
     pthread_t thread;
     void (*run)(void*);
     void* argument;
+    bool behind;
 };
 
 struct LockObject {
@@ -24,14 +28,17 @@ namespace {
 
 void* Run(void* object) {
     auto* thread = static_cast<ThreadObject*>(object);
+    // Linux gives each thread a niceness of its own; elsewhere this may
+    // apply to the process or fail, and the thread merely keeps its place.
+    if (thread->behind) setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
     thread->run(thread->argument);
     return nullptr;
 }
 
 }  // namespace
 
-ThreadHandle StartThread(void (*run)(void*), void* argument) {
-    auto* thread = new (std::nothrow) ThreadObject{{}, run, argument};
+ThreadHandle StartThread(void (*run)(void*), void* argument, bool behind) {
+    auto* thread = new (std::nothrow) ThreadObject{{}, run, argument, behind};
     if (thread == nullptr) return nullptr;
     if (pthread_create(&thread->thread, nullptr, Run, thread) != 0) {
         delete thread;

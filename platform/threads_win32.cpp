@@ -28,7 +28,7 @@ DWORD WINAPI Run(LPVOID object) {
 
 }  // namespace
 
-ThreadHandle StartThread(void (*run)(void*), void* argument) {
+ThreadHandle StartThread(void (*run)(void*), void* argument, bool behind) {
     auto* thread = new (std::nothrow) ThreadObject{nullptr, run, argument};
     if (thread == nullptr) return nullptr;
     // Windows 95/98/Me want somewhere to put the thread's identifier.
@@ -38,6 +38,7 @@ ThreadHandle StartThread(void (*run)(void*), void* argument) {
         delete thread;
         return nullptr;
     }
+    if (behind) SetThreadPriority(thread->thread, THREAD_PRIORITY_BELOW_NORMAL);
     return thread;
 }
 

@@ -29,7 +29,9 @@ struct Hold {
     uint32_t uses;
 };
 
-enum class Examination { Waiting, Clean, Other };
+// Waiting: no one has taken the file yet. Claimed: a reader examines it.
+// Other: not found clean, or taken by the handling itself.
+enum class Examination { Waiting, Claimed, Clean, Other };
 
 struct Slot {
     TreeStep step;  // its entry's texts point into path and name
@@ -94,6 +96,7 @@ void Read(void* argument) {
         }
         const uint64_t step = window->nextToExamine++;
         Slot& slot = window->At(step);
+        slot.examination = Examination::Claimed;
         const bool abandoned = window->abandoned;
         const HandledEntry entry = slot.step.entry;
         Release(window->lock);
@@ -183,17 +186,20 @@ void Pop(Window* window) {
     Release(window->lock);
 }
 
-// Waits until a reader has examined the step at the head; true when it
-// found the file clean.
+// The verdict of a reader on the file at the head; true when it found the
+// file clean. A file no reader has taken yet is taken by the handling, which
+// examines it itself (false): waiting for a reader to be woken for it would
+// cost more than the examination.
 bool FoundCleanAhead(Window* window) {
     Slot& slot = window->At(window->head);
     Acquire(window->lock);
-    if (seamHandlingWaits != nullptr && slot.examination == Examination::Waiting) {
+    if (slot.examination == Examination::Waiting) slot.examination = Examination::Other;
+    if (seamHandlingWaits != nullptr && slot.examination == Examination::Claimed) {
         Release(window->lock);
         seamHandlingWaits(slot.step.entry.path);
         Acquire(window->lock);
     }
-    while (slot.examination == Examination::Waiting) {
+    while (slot.examination == Examination::Claimed) {
         window->handlingWaits = true;
         Release(window->lock);
         WaitFor(window->examined);
@@ -279,7 +285,10 @@ bool WalkWithReaders(uint32_t readers) {
         window->examined = NewSemaphore();
         if (window->lock != nullptr && window->work != nullptr && window->examined != nullptr) {
             for (; started < readers; ++started) {
-                threads[started] = StartThread(Read, window);
+                // Readers run behind the handling: from a warm cache they
+                // would otherwise crowd out the one thread that walks and
+                // hands them their files.
+                threads[started] = StartThread(Read, window, true);
                 if (threads[started] == nullptr) break;
             }
         }

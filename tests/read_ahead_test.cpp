@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -118,29 +117,30 @@ std::string FirstListed(const std::string& folder) {
     return first;
 }
 
-std::string heldFile;
 std::mutex heldLock;
-std::condition_variable heldReleased;
-bool handlingWaits = false;
+std::condition_variable heldChanged;
+int readersHolding = 0;
+std::string waitedFor;
 bool stopped = false;
 
-// The reader of the file in hand holds it until the handling waits for it,
-// and then the scan is interrupted; every other reader is held until then.
-void InterruptOnTheFileInHand(const char* path) {
+// Each reader holds its file until the handling waits for that file, and
+// then the scan is interrupted; every other reader is held until then.
+void HoldUntilTheHandlingWaits(const char* path) {
     std::unique_lock<std::mutex> lock(heldLock);
-    if (path == heldFile) {
-        heldReleased.wait(lock, [] { return handlingWaits; });
+    readersHolding += 1;
+    heldChanged.notify_all();
+    heldChanged.wait(lock, [path] { return stopped || waitedFor == path; });
+    if (!stopped) {
         StopScan();
         stopped = true;
-        heldReleased.notify_all();
+        heldChanged.notify_all();
     }
-    heldReleased.wait(lock, [] { return stopped; });
 }
 
 void NoteHandlingWaits(const char* path) {
     std::lock_guard<std::mutex> lock(heldLock);
-    handlingWaits = handlingWaits || path == heldFile;
-    heldReleased.notify_all();
+    if (waitedFor.empty()) waitedFor = path;
+    heldChanged.notify_all();
 }
 
 TEST_F(ReadAheadTest, AStopWhileAReaderHoldsTheFileInHandFinishesThatFileAlone) {
@@ -148,17 +148,25 @@ TEST_F(ReadAheadTest, AStopWhileAReaderHoldsTheFileInHandFinishesThatFileAlone) 
     MakeFolder("t");
     for (int i = 0; i < 12; ++i) Write("t/host" + std::to_string(i) + ".exe", host.bytes);
     const std::string first = FirstListed(Path("t"));
-    heldFile = Path("t/" + first);
-    stopped = handlingWaits = false;
-    seamReaderExamines = InterruptOnTheFileInHand;
+    readersHolding = 0;
+    waitedFor.clear();
+    stopped = false;
+    // The handling enters the folder only once every reader holds a file:
+    // the first files are then theirs, and the handling waits for the first.
+    recorder::onShow = [](const std::string&) {
+        std::unique_lock<std::mutex> lock(heldLock);
+        heldChanged.wait(lock, [] { return readersHolding >= 4; });
+    };
+    seamReaderExamines = HoldUntilTheHandlingWaits;
     seamHandlingWaits = NoteHandlingWaits;
     scanReaders = 4;
     ScanSingleFolder(Path("t").c_str());
     seamReaderExamines = nullptr;
     seamHandlingWaits = nullptr;
 
-    const std::vector<Row> expected = {{heldFile, std::string(InfectedPrefix) + host.threat},
-                                       {heldFile, DisinfectedText}};
+    const std::string held = Path("t/" + first);
+    EXPECT_EQ(waitedFor, held);
+    const std::vector<Row> expected = {{held, std::string(InfectedPrefix) + host.threat}, {held, DisinfectedText}};
     EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
     EXPECT_EQ(ScanStatistics.files, 1);
     EXPECT_EQ(recorder::filesExamined, 1);
@@ -172,12 +180,15 @@ TEST_F(ReadAheadTest, AStopWhileAReaderHoldsTheFileInHandFinishesThatFileAlone) 
 // folder is swapped for a link to a folder outside: the files listed in it
 // are still reached through the folder as it was, and nothing outside is.
 std::string swapFolder, swapAside, swapOutside;
-std::atomic<bool> swapped{false};
+bool swapped = false;
 
 void SwapForLink(const char*) {
-    if (swapped.exchange(true)) return;
+    std::lock_guard<std::mutex> lock(heldLock);
+    if (swapped) return;
     std::filesystem::rename(swapFolder, swapAside);
     std::filesystem::create_directory_symlink(swapOutside, swapFolder);
+    swapped = true;
+    heldChanged.notify_all();
 }
 
 TEST_F(ReadAheadTest, AFolderSwappedForALinkWhileReadersAreAheadLeadsNowhereOutside) {
@@ -199,6 +210,11 @@ TEST_F(ReadAheadTest, AFolderSwappedForALinkWhileReadersAreAheadLeadsNowhereOuts
     ASSERT_GE(watch, 0);
     ASSERT_GE(inotify_add_watch(watch, swapOutside.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY), 0);
     seamReaderExamines = SwapForLink;
+    // The handling takes its first step only once a reader is ahead.
+    recorder::onShow = [](const std::string&) {
+        std::unique_lock<std::mutex> lock(heldLock);
+        heldChanged.wait(lock, [] { return swapped; });
+    };
     scanReaders = 4;
     ScanSingleFolder(Path("tree").c_str());
     seamReaderExamines = nullptr;
