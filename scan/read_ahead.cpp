@@ -220,6 +220,7 @@ bool FoundCleanAhead(Window* window) {
 void Stop(Window* window, bool justEntered) {
     Acquire(window->lock);
     window->abandoned = true;
+    window->handlingWaits = false;  // so readers no longer look at head
     Release(window->lock);
     StopTree();
     uint32_t unseen = 0;
@@ -241,9 +242,6 @@ void Stop(Window* window, bool justEntered) {
     // Readers may still be examining files of the window: their folders
     // stay held until the readers have returned.
     for (; window->head != window->tail; window->head += 1) leave(&window->At(window->head).step);
-    Acquire(window->lock);
-    window->handlingWaits = false;
-    Release(window->lock);
     TreeStep step;
     while (NextStep(&step)) leave(&step);
 }
