@@ -151,9 +151,6 @@ void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach, 
     HandledEntry copied = EntryForPath(copyShown);
     copied.name = copyReach;
     const Outcome ofCopy = HandleOne(&copied, true);
-    // A copy that could not be written in turn has a cured copy of its own,
-    // which takes the copy's place at the same restart, before the copy
-    // takes the file's.
     BlockFree(ofCopy.curedCopy);
 
     if (ofCopy.wholeFileThreat) {
@@ -161,8 +158,11 @@ void TreatCopyNamed(const HandledEntry& file, char* copyShown, char* copyReach, 
         outcome->fate = DeleteFound(file);
         return;
     }
+    // A copy cured through a copy of its own had that one flushed, which
+    // takes its place first.
     const bool cured = ofCopy.fate == Fate::Clean || ofCopy.fate == Fate::Cured;
-    if (!(cured && FlushCopy(copyReach)) && ofCopy.fate != Fate::CuredAtRestart) {
+    const bool onDisk = ofCopy.fate == Fate::CuredAtRestart || (cured && FlushCopy(copyReach));
+    if (!onDisk) {
         // The copy was not cured, or is not safely on the disk: it goes, and
         // the file stays as it was.
         DeletePath(copyReach);

@@ -569,16 +569,25 @@ cp -R "$work/big-pristine" "$work/big"
 # A signal that was ignored when the scanner started stays ignored (nohup,
 # a background job): sent while the scanner is held in its middle, it stops
 # nothing.
-present=$(find "$work/big" -type f | wc -l)
-for sig in INT HUP; do
-    (trap '' $sig; exec "$scan" --detect-only "$work/big") >"$work/rows1" 2>"$work/sig.err" &
+# signal_midway SIG COMMAND...: runs COMMAND with its rows into the FIFO
+# rows1, which holds it after its first row, sends SIG there, and waits: the
+# rest of the rows are in sig.out, standard error in sig.err, the status in rc.
+signal_midway() {
+    sig=$1
+    shift
+    "$@" >"$work/rows1" 2>"$work/sig.err" &
     pid=$!
     exec 3<"$work/rows1"
-    IFS= read -r _ <&3 || fail "ignored SIG$sig: no row"
-    kill -s $sig $pid
+    IFS= read -r _ <&3 || fail "SIG$sig: no row"
+    kill -s "$sig" $pid
     cat <&3 >"$work/sig.out"
     exec 3<&-
     wait $pid; rc=$?
+}
+
+present=$(find "$work/big" -type f | wc -l)
+for sig in INT HUP; do
+    signal_midway $sig sh -c 'trap "" "$1"; shift; exec "$@"' sh $sig "$scan" --detect-only "$work/big"
     expect_exit 1 $rc "ignored SIG$sig"
     [ -s "$work/sig.err" ] && fail "ignored SIG$sig: $(head -c 300 "$work/sig.err")"
     grep -q "^Ficheros:	$present$" "$work/sig.out" || fail "ignored SIG$sig: the scan did not go on to its end"
@@ -618,14 +627,7 @@ rm -rf "$work/starts"
 # keeps an ignored SIGINT or SIGHUP ignored), so the default is restored.
 for sig in INT TERM HUP INT TERM HUP; do
     present=$(find "$work/big" -type f | wc -l)
-    env --default-signal=INT,HUP "$scan" "$work/big" >"$work/rows1" 2>"$work/sig.err" &
-    pid=$!
-    exec 3<"$work/rows1"
-    IFS= read -r _ <&3 || fail "SIG$sig: no row"
-    kill -s $sig $pid
-    cat <&3 >"$work/sig.out"
-    exec 3<&-
-    wait $pid; rc=$?
+    signal_midway $sig env --default-signal=INT,HUP "$scan" "$work/big"
     expect_exit 3 $rc "SIG$sig (found, and stopped)"
     [ "$(cat "$work/sig.err")" = "velmora-scan: the scan was interrupted; the report covers only what was examined" ] ||
         fail "SIG$sig: expected the one message on stderr: $(head -c 300 "$work/sig.err")"

@@ -165,6 +165,18 @@ protected:
 #endif
     }
 
+    // A clean slate for the next case of a scenario: nothing recorded,
+    // requested or copied yet.
+    void NextCase(const std::string& copy) const {
+        recorder::Reset();
+        ResetScanStatistics();
+        pretendRequests.clear();
+#ifdef _WIN32
+        WritePending(nullptr);
+#endif
+        std::filesystem::remove(copy);
+    }
+
     // Windows has restart-time operations; elsewhere the copy path is only
     // reached when a test pretends there are some.
     static void PretendRestartOperations() {
@@ -312,14 +324,8 @@ TEST_F(InUseTest, CuredCopyIsKeptWhenItsReplacementCannotBeFullyScheduled) {
     };
     for (const Case& c : {Case{FamilyNt, 2, 1}, Case{FamilyNt, 1, 0}, Case{FamilyWin9x, 1, 0}}) {
         SCOPED_TRACE("family " + std::to_string(c.family) + ", request " + std::to_string(c.failingRequest));
-        recorder::Reset();
-        ResetScanStatistics();
-        pretendRequests.clear();
-#ifdef _WIN32
-        WritePending(nullptr);
-#endif
+        NextCase(copy);
         Write("x.exe", host.bytes);
-        std::filesystem::remove(copy);
         seamPlatformFamily = c.family;
         seamRequestCount = 0;
         seamFailRequest = c.failingRequest;
@@ -548,13 +554,7 @@ TEST_F(InUseTest, CuredCopyIsOnTheDiskBeforeItsReplacementIsAskedFor) {
     // cured copy is not.
     for (uint32_t failing : {0u, 2u, 3u}) {
         SCOPED_TRACE(failing);
-        recorder::Reset();
-        ResetScanStatistics();
-        pretendRequests.clear();
-#ifdef _WIN32
-        WritePending(nullptr);
-#endif
-        std::filesystem::remove(copy);
+        NextCase(copy);
         Write("x.exe", host.bytes);
         PretendRestartOperations();
         recorder::onRow = [](const Row& row) {
