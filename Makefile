@@ -18,6 +18,11 @@ CTEST  ?= ctest
 ROOT   := $(CURDIR)
 WINESERVER ?= /usr/lib/wine/wineserver
 STAGE_LOG := $(BUILD)/stage-times.txt
+# Why 32-bit Wine could not be installed, when install-deps tried and failed.
+DEPS_NOTE := $(BUILD)/deps-note.txt
+# Prints nothing and succeeds where the shipped 32-bit programs can run under
+# 32-bit Wine; otherwise prints why not (status 1), or fails (status 2).
+I686_WINE = sh scripts/i686-wine.sh $(DEPS_NOTE)
 
 NATIVE := $(BUILD)/native
 WIN64  := $(BUILD)/win64
@@ -38,20 +43,24 @@ define timed
 endef
 
 .PHONY: run run-cli test deps clean bench dist dist-test \
-        native native-test win64 win64-test win32 win32-imports win32-test asan asan-test fuzz fuzz-test
+        native native-test win64 win64-test win32 win32-imports win32-test win32-stage win32-offline \
+        asan asan-test fuzz fuzz-test
 
 deps:
-	@sh scripts/install-deps.sh
+	@sh scripts/install-deps.sh $(DEPS_NOTE)
 
 test: deps
 	@mkdir -p $(BUILD); : > $(STAGE_LOG)
 	$(call timed,native-test)
 	$(call timed,win64-test)
-	$(call timed,win32-test)
+	$(call timed,win32-stage)
 	$(call timed,asan-test)
 	$(call timed,fuzz-test)
 	$(call timed,dist-test)
-	@echo "== all stages passed"; cat $(STAGE_LOG)
+	@skipped=$$(grep -c '^not run: ' $(STAGE_LOG) || true); \
+	if [ "$$skipped" -eq 0 ]; then echo "== all stages passed"; \
+	else echo "== all stages passed; $$skipped suites were not run, each named below with the reason"; fi; \
+	cat $(STAGE_LOG)
 
 # The configure steps that several targets share.
 CONFIGURE_NATIVE = $(CMAKE) -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT)
@@ -59,8 +68,11 @@ CONFIGURE_WIN64 = $(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=Release $(STRICT)
     -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-x86_64.cmake
 # The shipped 32-bit programs, with the helper programs of their end-to-end
 # tests; GoogleTest cannot be built by this compiler.
+# MANIFEST_READER (a win64 velmora-show-manifest.exe) reads the programs'
+# manifests under wine64 where 32-bit programs cannot run.
+MANIFEST_READER ?=
 CONFIGURE_WIN32 = $(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release $(STRICT) \
-    -DVELMORA_TESTS=OFF -DVELMORA_PROGRAM_TESTS=ON \
+    -DVELMORA_TESTS=OFF -DVELMORA_PROGRAM_TESTS=ON -DVELMORA_MANIFEST_READER=$(MANIFEST_READER) \
     -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686.cmake
 
 # --- native (g++) ----------------------------------------------------------
@@ -107,6 +119,34 @@ win32-test: win32
 	$(CTEST) --test-dir $(WIN32T) $(CTEST_FLAGS) || rc=$$?; \
 	sh cmake/stop-wineservers.sh $(WIN32T); exit $$rc
 
+# The i686 stage of `make test`: every suite where 32-bit Wine runs; where it
+# cannot, every check that needs no 32-bit execution, and a line naming each
+# suite not run, with the reason. A probe that fails is an error, never a
+# reason to skip.
+win32-stage:
+	@rc=0; reason=$$($(I686_WINE)) || rc=$$?; \
+	case $$rc in \
+	0) $(MAKE) win32-test ;; \
+	1) $(MAKE) win32-offline I686_REASON="$$reason" ;; \
+	*) echo "make: the 32-bit probe failed; see above" >&2; exit 1 ;; \
+	esac
+
+# The shipped programs built and import-checked, their manifests read from
+# the files by the win64 reader under wine64; the i686 suites that would run
+# them are named, one line each, in the stage log and on the screen.
+I686_REASON ?= $(shell $(I686_WINE))
+win32-offline:
+	$(CONFIGURE_WIN64)
+	$(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora-show-manifest
+	$(MAKE) win32 MANIFEST_READER=$(ROOT)/$(WIN64)/tests/programs/velmora-show-manifest.exe
+	rc=0; $(CTEST) --test-dir $(WIN32) $(CTEST_FLAGS) -R '^manifest_' || rc=$$?; \
+	sh cmake/stop-wineservers.sh $(WIN32); exit $$rc
+	$(CMAKE) -S . -B $(WIN32T) -DCMAKE_BUILD_TYPE=Release $(STRICT) -DVELMORA_PROGRAM_TESTS=OFF \
+	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/toolchain-mingw-i686-tests.cmake >/dev/null
+	@{ $(CTEST) --test-dir $(WIN32) -N -E '^manifest_'; $(CTEST) --test-dir $(WIN32T) -N; } | \
+	    sed -n 's/^ *Test *#[0-9]*: *//p' | \
+	    sh scripts/not-run.sh "i686 under 32-bit Wine" "$(I686_REASON)" | tee -a $(STAGE_LOG)
+
 # --- native with AddressSanitizer + UBSan ------------------------------------
 asan:
 	$(CMAKE) -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON $(STRICT)
@@ -134,7 +174,7 @@ dist: deps
 # Two clones of the last commit build dist apart and must agree byte for
 # byte; then the files are checked as downloaded (tests/dist_test.sh).
 dist-test: deps
-	sh tests/dist_test.sh $(BUILD)/dist-test
+	VELMORA_NOT_RUN_LOG=$(ROOT)/$(STAGE_LOG) VELMORA_DEPS_NOTE=$(ROOT)/$(DEPS_NOTE) sh tests/dist_test.sh $(BUILD)/dist-test
 
 # --- demo --------------------------------------------------------------------
 # The program users get (the shipped i686 velmora.exe) under 32-bit Wine, in
@@ -142,10 +182,21 @@ dist-test: deps
 # samples. With a display the person uses the dialog; without one it runs
 # under a virtual display: "&Analizar" is pressed, the restart warning
 # answered, and a screenshot of the report saved.
+# Where 32-bit programs cannot run, the shipped programs are still built, and
+# the win64 velmora.exe, from the same sources, is shown under wine64.
 run: deps
 	$(CONFIGURE_WIN32)
-	$(CMAKE) --build $(WIN32) -j $(JOBS) --target velmora velmora-synth velmora-drive
-	sh scripts/run-dialog.sh $(WIN32) $(WIN32)/demo
+	$(CMAKE) --build $(WIN32) -j $(JOBS) --target velmora velmora-scan velmora-synth velmora-drive
+	@rc=0; reason=$$($(I686_WINE)) || rc=$$?; \
+	case $$rc in \
+	0) sh scripts/run-dialog.sh $(WIN32) $(WIN32)/demo ;; \
+	1) echo "make run: the shipped 32-bit velmora.exe is built ($(WIN32)/app) but cannot run here: $$reason;" \
+	        "showing the win64 velmora.exe, built from the same sources, under wine64 instead"; \
+	   $(CONFIGURE_WIN64) >/dev/null && \
+	   $(CMAKE) --build $(WIN64) -j $(JOBS) --target velmora velmora-synth velmora-drive && \
+	   sh scripts/run-dialog.sh $(WIN64) $(WIN64)/demo ;; \
+	*) echo "make run: the 32-bit probe failed; see above" >&2; exit 1 ;; \
+	esac
 
 # The command-line scanner on a fresh synthesized tree, disinfected as the
 # dialog would do it. velmora-scan exits 1 when it finds something, which is

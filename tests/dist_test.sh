@@ -70,9 +70,18 @@ python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.arg
 grep -q "$(printf 'REINICIE.*\r$')" "$work/zip/LEEME.txt" || fail "LEEME.txt lacks the restart advice or its CR LF lines"
 sh "$root/tests/check_imports.sh" "$root/tests/win98_nt4_imports.txt" "$work/zip/velmora-scan.exe" "$work/zip/velmora.exe" ||
     fail "the archive's programs import what Windows 98 or NT 4.0 lack"
-out=$(sh "$root/cmake/wine-run.sh" --win32 "$work/prefix" "$work/zip/velmora-scan.exe" --version | tr -d '\r')
-[ "$out" = "velmora-scan $version" ] || fail "the archive's velmora-scan.exe under 32-bit Wine: $out"
-WINEPREFIX="$work/prefix" "${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true
+rc=0
+reason=$(sh "$root/scripts/i686-wine.sh" "${VELMORA_DEPS_NOTE:-}") || rc=$?
+if [ $rc -eq 0 ]; then
+    out=$(sh "$root/cmake/wine-run.sh" --win32 "$work/prefix" "$work/zip/velmora-scan.exe" --version | tr -d '\r')
+    [ "$out" = "velmora-scan $version" ] || fail "the archive's velmora-scan.exe under 32-bit Wine: $out"
+    WINEPREFIX="$work/prefix" "${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -k 2>/dev/null || true
+elif [ $rc -eq 1 ]; then
+    echo "dist_test_zip_scanner" | sh "$root/scripts/not-run.sh" "the archive's velmora-scan.exe under 32-bit Wine" "$reason" |
+        tee -a "${VELMORA_NOT_RUN_LOG:-/dev/null}"
+else
+    fail "the 32-bit probe failed"
+fi
 
 [ $status -eq 0 ] && echo "dist_test: all checks passed"
 exit $status
