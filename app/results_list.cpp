@@ -9,6 +9,8 @@
 #include <memory>
 #include <new>
 
+#include <string>
+
 #include "app/program.h"
 #include "app/resource_ids.h"
 #include "app/row_batch.h"
@@ -114,10 +116,15 @@ void ReportResults() {
     SetDlgItemTextA(MainDialog, IDC_SCAN, ScanButtonText);
     WriteReportRows();
     SendMessageA(MainDialog, WM_SHOW_ROWS, 0, 0);
-    // Whenever something infected was found, repaired or not; the worker
-    // waits here while the dialog stays usable.
-    if (ScanStatistics.infected != 0 && sessionEnding == 0) {
-        seamMessageBox(nullptr, RestartWarning, ProgramCaption, MB_OK | MB_ICONWARNING);
+    // Whenever something infected was found, repaired or not, and whenever
+    // a mail folder holds an infected message, which only the mail program
+    // may delete: one box says all; the worker waits here while the dialog
+    // stays usable.
+    if ((ScanStatistics.infected != 0 || ScanStatistics.infectedMessages != 0) && sessionEnding == 0) {
+        std::string text;
+        if (ScanStatistics.infected != 0) text = RestartWarning;
+        if (ScanStatistics.infectedMessages != 0) text.append(text.empty() ? "" : "\n\n").append(InfectedMailWarning);
+        seamMessageBox(nullptr, text.c_str(), ProgramCaption, MB_OK | MB_ICONWARNING);
     }
     // The buttons and the idle state are the dialog's to change: it does so
     // when this message arrives, on its own thread.

@@ -13,6 +13,9 @@ const char* const InterruptButtonText = "&Interrumpir";
 const char* const InterruptQuestion = "?Realmente quiere abandonar el analisis?";
 const char* const RestartWarning =
     "Tiene que reiniciar y volver a analizar el ordenador\npara que el proceso de la desinfeccion sea completo.";
+const char* const InfectedMailWarning =
+    "Hay mensajes infectados en las carpetas de correo (los cuenta el informe).\nBorrelos en el programa "
+    "de correo, sin abrirlos ni verlos en la vista previa:\nal verlos, el gusano podria volver a ejecutarse.";
 const char* const FolderBrowserTitle = "Seleccione la carpeta para analizar";
 const char* const ObjectLabel = "Objeto:";
 const char* const SelectFolderButtonText = "Seleccionar &Ruta";

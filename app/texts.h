@@ -11,6 +11,7 @@ extern const char* const ScanButtonText;
 extern const char* const InterruptButtonText;
 extern const char* const InterruptQuestion;
 extern const char* const RestartWarning;
+extern const char* const InfectedMailWarning;
 extern const char* const FolderBrowserTitle;
 extern const char* const ObjectLabel;
 extern const char* const SelectFolderButtonText;

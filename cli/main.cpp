@@ -41,7 +41,11 @@ int PrintText(const char* text) { return WriteText(stdout, text, std::strlen(tex
 
 int ExitStatus(bool stopped) {
     int status = 0;
-    if (ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious > 0) status |= ExitFound;
+    // Threats inside mail folders and archives are found too, though only
+    // reported.
+    const int32_t found = ScanStatistics.infected + ScanStatistics.warnings + ScanStatistics.suspicious +
+                          ScanStatistics.infectedMessages + ScanStatistics.infectedArchives;
+    if (found > 0) status |= ExitFound;
     if (scanErrors || outputFailed || stopped) status |= ExitError;
     const int32_t unfinished = ScanStatistics.failed + ScanStatistics.disinfectedAtRestart + ScanStatistics.deletedAtRestart;
     if (!detectOnly && unfinished > 0) status |= ExitNotDisinfected;

@@ -69,6 +69,8 @@ Verdict DetectElkernAB(FileView* view, ThreatName* found) { return RunDetector(v
 
 Verdict DetectElkernC(FileView* view, ThreatName* found) { return RunDetector(view, found, DetectC); }
 
+Verdict DetectThreatInView(FileView* view, ThreatName* found) { return DetectThroughView(view, found); }
+
 Verdict DetectThreat(FileCheckContext* context) {
     FileView view;
     OpenFileView(&view, context->file);

@@ -10,6 +10,10 @@
 // of the context's file. Returns Clean, Infected or Warning.
 Verdict DetectThreat(FileCheckContext* context);
 
+// DetectThreat over a view the caller opened, so that what else the caller
+// makes of the file's first bytes needs no second read of them.
+Verdict DetectThreatInView(FileView* view, ThreatName* found);
+
 // DetectThreat over bytes in memory, through the same view as a file; the
 // context's file is not used.
 Verdict DetectThreatInMemory(FileCheckContext* context, const uint8_t* data, size_t size);

@@ -9,6 +9,7 @@
 #include "scan/fs.h"
 #include "scan/repair.h"
 #include "scan/handle_file.h"
+#include "scan/inside.h"
 #include "scan/scan_state.h"
 #include "scan/texts.h"
 
@@ -69,14 +70,24 @@ Outcome HandleOne(HandledEntry* file, bool isCopy);
 
 enum class Examined { Unopened, Done, NotSaved };
 
+// Detects over one view of the file, whose first bytes also tell whether
+// anything lies inside it; that is reported once, from the first pass.
+Verdict DetectOwnAndInside(const HandledEntry& file, FileCheckContext* context, bool inside) {
+    FileView view;
+    OpenFileView(&view, context->file);
+    const Verdict verdict = DetectThreatInView(&view, &context->threatName);
+    if (inside) ExamineInside(&view, context->file, file.path, true);
+    return verdict;
+}
+
 // Opens read-only, detects and closes. Unopened also stands for what turns
 // out not to be a regular file after all. A file found infected is saved,
 // when saveFirst and the front end keeps what it changes, while it is still
 // open: NotSaved when that failed.
-Examined Examine(HandledEntry* file, FileCheckContext* context, bool saveFirst, Verdict* verdict) {
+Examined Examine(HandledEntry* file, FileCheckContext* context, bool saveFirst, bool inside, Verdict* verdict) {
     context->file = OpenHandledFile(file, OpenMode::Read);
     if (context->file == InvalidFileHandle) return Examined::Unopened;
-    *verdict = DetectThreat(context);
+    *verdict = DetectOwnAndInside(*file, context, inside);
     Examined result = Examined::Done;
     if (*verdict != VerdictClean && !PinExaminedFile(file, context->file)) {
         result = Examined::Unopened;
@@ -283,7 +294,8 @@ Outcome HandlePasses(HandledEntry* file, bool isCopy) {
     for (int pass = 0;; ++pass) {
         Verdict verdict = VerdictClean;
         const bool saveFirst = pass == 0 && !detectOnly && !isCopy;
-        const Examined examined = Examine(file, &context, saveFirst, &verdict);
+        // A copy made for a file in use is the file whose insides were read.
+        const Examined examined = Examine(file, &context, saveFirst, pass == 0 && !isCopy, &verdict);
         if (examined == Examined::Unopened) {
             if (pass == 0) NoteUnopenedFile(file->path);
             ReportUnopenable(file->path);

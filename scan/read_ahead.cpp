@@ -6,6 +6,7 @@
 #include "engine/detectors.h"
 #include "platform/threads.h"
 #include "scan/handle_file.h"
+#include "scan/inside.h"
 #include "scan/scan_state.h"
 #include "scan/tree_walk.h"
 #include "scan/walk.h"
@@ -71,7 +72,13 @@ bool FoundClean(HandledEntry entry) {
     context.path = entry.path;
     context.file = OpenHandledFile(&entry, OpenMode::Read);
     if (context.file == InvalidFileHandle) return false;
-    const bool clean = DetectThreat(&context) == VerdictClean;
+    FileView view;
+    OpenFileView(&view, context.file);
+    bool clean = DetectThreatInView(&view, &context.threatName) == VerdictClean;
+    if (clean) {
+        const InsideResult inside = ExamineInside(&view, context.file, entry.path, false);
+        clean = inside.worst == VerdictClean && !inside.noted;
+    }
     FileClose(context.file);
     return clean;
 }

@@ -26,6 +26,12 @@ struct ScanCounters {
     int32_t deletedAtRestart;
     int32_t failed;
     int32_t openErrors;
+    // Inside mail folders and archives, which are only ever reported: the
+    // messages with an infected attachment, the archives with an infected
+    // entry, and entries compressed in a way that is not read.
+    int32_t infectedMessages;
+    int32_t infectedArchives;
+    int32_t notExamined;
 };
 
 extern char CurrentObjectPath[ObjectPathSize];

@@ -1,0 +1,161 @@
+#include "scan/inside.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "containers/archive.h"
+#include "containers/mail.h"
+#include "engine/detectors.h"
+#include "engine/file_at.h"
+#include "scan/front_end.h"
+#include "scan/scan_state.h"
+#include "scan/texts.h"
+
+namespace {
+
+uint32_t ReadFromFile(const void* context, uint64_t offset, void* buffer, uint32_t count) {
+    if (offset > LargestFilePosition) return 0;
+    return ReadAt(*static_cast<const FileHandle*>(context), static_cast<int64_t>(offset), buffer, count);
+}
+
+// Where the program's own bytes end: the end of its furthest section. A
+// self-extracting archive begins after it.
+bool ProgramEnd(const FileView& view, uint64_t* end) {
+    if ((view.kind & (KindPeImage | KindPeDll)) == 0) return false;
+    uint64_t furthest = 0;
+    uint32_t pointer = 0, size = 0;
+    // The header block holds exactly the section table, so the reads end it.
+    for (uint32_t index = 0; index < 0x10000u && SectionRawRange(view.peHeaders, index, &pointer, &size); ++index) {
+        const uint64_t sectionEnd = uint64_t{pointer} + size;
+        if (size != 0 && sectionEnd > furthest) furthest = sectionEnd;
+    }
+    *end = furthest;
+    return furthest != 0;
+}
+
+// A text from the file for a status: control bytes would break a row in
+// two or hide part of it, so each shows as '?'.
+void AppendShown(std::string* out, const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        out->push_back(byte < 0x20 || byte == 0x7F ? '?' : *c);
+    }
+}
+
+struct Inspection {
+    const char* path = nullptr;
+    bool report = false;
+    bool mail = false;
+    InsideResult result;
+    bool infected = false;  // any item of this file
+    bool anyMessage = false;
+    uint32_t lastMessage = 0;  // the last message counted as infected
+};
+
+void ReportFinding(Inspection* in, const ContainedItem& item, bool infected, ThreatName threat) {
+    std::string status = in->mail ? (infected ? MailInfectedPrefix : MailWarningPrefix)
+                                  : (infected ? ArchiveInfectedPrefix : ArchiveWarningPrefix);
+    status.append(threat != nullptr ? threat->text : "").append(" (");
+    if (in->mail) {
+        AppendShown(&status, item.subject);
+        status.append(", ");
+        AppendShown(&status, item.date);
+        status.append(", ");
+    }
+    AppendShown(&status, item.name);
+    status.push_back(')');
+    AddResultRow(in->path, status.c_str());
+}
+
+bool OnItem(void* context, const ContainedItem& item) {
+    auto* in = static_cast<Inspection*>(context);
+    if (!StillScanning()) return false;
+    if (item.crcMismatch) {
+        in->result.noted = true;
+        if (in->report) {
+            std::string status = CrcMismatchText;
+            status.append(" (");
+            AppendShown(&status, item.name);
+            status.push_back(')');
+            AddResultRow(in->path, status.c_str());
+        }
+    }
+    FileCheckContext check;
+    const Verdict verdict = DetectThreatInMemory(&check, item.data, item.size);
+    if (verdict == VerdictInfected) {
+        in->result.worst = VerdictInfected;
+        if (!in->report) return false;  // not clean: the handling reads it again
+        ReportFinding(in, item, true, check.threatName);
+        in->infected = true;
+        if (in->mail && (!in->anyMessage || item.message != in->lastMessage)) {
+            ScanStatistics.infectedMessages += 1;
+            in->anyMessage = true;
+            in->lastMessage = item.message;
+        }
+    } else if (verdict == VerdictWarning) {
+        if (in->result.worst == VerdictClean) in->result.worst = VerdictWarning;
+        if (!in->report) return false;
+        ReportFinding(in, item, false, check.threatName);
+        ScanStatistics.warnings += 1;
+    } else if (!in->report && in->result.noted) {
+        return false;
+    }
+    return true;
+}
+
+void ReportOutcome(Inspection* in, const ContainerOutcome& outcome) {
+    if (outcome.notExamined != 0) {
+        in->result.noted = true;
+        if (in->report) ScanStatistics.notExamined += static_cast<int32_t>(outcome.notExamined);
+    }
+    if (!outcome.damaged || outcome.stopped) return;
+    in->result.noted = true;
+    if (!in->report) return;
+    char status[256];
+    std::snprintf(status, sizeof status, in->mail ? MailDamagedFormat : ArchiveDamagedFormat,
+                  static_cast<unsigned long long>(outcome.where), outcome.why);
+    AddResultRow(in->path, status);
+}
+
+}  // namespace
+
+InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, bool report) {
+    Inspection in;
+    in.path = path;
+    in.report = report;
+    uint32_t size = 0;
+    if (!FileSizeAtOpen(file, &size)) return in.result;
+    const FileHandle handle = file;
+    ByteSource source;
+    source.context = &handle;
+    source.readAt = ReadFromFile;
+    source.size = size;
+
+    ContainerKind kind = RecognizeContainer(view->head, view->headLength);
+    uint64_t start = 0;
+    uint64_t programEnd = 0;
+    if (kind == ContainerKind::None && ProgramEnd(*view, &programEnd) && programEnd < size &&
+        !FindAppendedArchive(source, programEnd, &kind, &start)) {
+        kind = ContainerKind::None;
+    }
+    ContainerOutcome outcome;
+    switch (kind) {
+        case ContainerKind::None:
+            return in.result;
+        case ContainerKind::OutlookExpress:
+        case ContainerKind::Mbox:
+        case ContainerKind::MailMessage:
+            in.mail = true;
+            outcome = ReadMail(kind, source, OnItem, &in);
+            break;
+        case ContainerKind::Zip:
+        case ContainerKind::Rar4:
+        case ContainerKind::Rar5:
+            outcome = ReadArchive(kind, source, start, OnItem, &in);
+            break;
+    }
+    ReportOutcome(&in, outcome);
+    if (report && in.infected && !in.mail) ScanStatistics.infectedArchives += 1;
+    return in.result;
+}
