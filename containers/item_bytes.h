@@ -1,0 +1,44 @@
+// The bytes of the attachment being decoded: one buffer, grown as an
+// attachment needs it up to ItemBound and reused for the next one. What an
+// attachment holds beyond ItemBound is not stored; the item is marked cut.
+#pragma once
+
+#include <cstdint>
+
+#include "containers/contained.h"
+
+// The most bytes one decoding step may produce: the buffer keeps this much
+// room past its end, so that decoders write without checking each byte.
+constexpr uint32_t ItemStepBytes = 48u << 10;
+
+class ItemBytes {
+public:
+    ItemBytes() = default;
+    ItemBytes(const ItemBytes&) = delete;
+    ItemBytes& operator=(const ItemBytes&) = delete;
+    ~ItemBytes();
+
+    // False when not even the first room could be had.
+    bool Prepare();
+    void Reset();
+
+    // Room for need (at most ItemStepBytes) bytes of the next step: in the
+    // item while it is below its bound, else a scratch area whose bytes
+    // only tell that the item was cut.
+    uint8_t* Target(uint32_t need);
+    void Commit(uint32_t produced);
+
+    const uint8_t* data() const { return data_; }
+    uint32_t size() const { return size_; }
+    bool cut() const { return cut_; }
+    // Nothing more can be stored: a decoder may stop decoding.
+    bool done() const { return cut_; }
+
+private:
+    uint8_t* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;  // bytes allocated, at most ItemBound + ItemStepBytes
+    uint8_t* scratch_ = nullptr;
+    bool toScratch_ = false;
+    bool cut_ = false;
+};
