@@ -1,0 +1,26 @@
+// The readers behind ReadMail, one for each kind of mail file, and what
+// recognition and reading share.
+#pragma once
+
+#include <cstdint>
+
+#include "containers/contained.h"
+
+ContainerOutcome ReadDbx(const ByteSource& source, ItemSink sink, void* context);
+ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context);
+ContainerOutcome ReadMessageFile(const ByteSource& source, ItemSink sink, void* context);
+
+// An mbox separator's first line: "From <sender> " followed by what a
+// postmark carries, a time (hh:mm) or a year. line: without its break.
+bool LooksLikePostmark(const uint8_t* line, uint32_t length);
+
+// What the readers say when they stop early.
+namespace mail_why {
+constexpr const char* BadHeader = "cabecera de carpeta danada";
+constexpr const char* BadIndex = "indice de mensajes danado";
+constexpr const char* BadMessageInfo = "ficha de mensaje danada";
+constexpr const char* BadChain = "cadena de bloques danada";
+constexpr const char* ChainLoop = "cadena de bloques en bucle";
+constexpr const char* ReadError = "error de lectura";
+constexpr const char* NoMemory = "memoria insuficiente";
+}  // namespace mail_why
