@@ -11,6 +11,7 @@ uint32_t seamFailRequest;
 bool (*seamRestartRequest)(const char* from, const char* to);
 void (*seamBeforeWritableOpen)(const char* path);
 int (*seamOpenError)(const char* name);
+std::atomic<int32_t> seamLiveBlocks{0};
 
 bool SeamFailsWrite() {
     seamWriteCount += 1;

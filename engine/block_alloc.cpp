@@ -1,11 +1,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "adapters/seams.h"
 #include "engine/file_io.h"
 
-void* BlockAlloc(size_t size) { return std::malloc(size); }
+void* BlockAlloc(size_t size) {
+    void* block = std::malloc(size);
+    if (block != nullptr) seamLiveBlocks.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
 
-void BlockFree(void* block) { std::free(block); }
+void BlockFree(void* block) {
+    if (block != nullptr) seamLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    std::free(block);
+}
 
 void* FillBytes(void* buffer, int value, uint32_t count) {
     auto* bytes = static_cast<unsigned char*>(buffer);

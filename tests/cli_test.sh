@@ -31,7 +31,10 @@ cp -R "$work/tree" "$work/pristine"
 grep -q "detect-only" "$work/out" || fail "--help does not name --detect-only"
 "$scan" --version >"$work/out" 2>&1; expect_exit 0 $? "--version"
 grep -q '^velmora-scan [0-9]' "$work/out" || fail "--version prints no version"
-for args in "" "--detect-only" "--bogus $work/tree" "--detect-only $work/missing"; do
+# -j takes 1 to 256 readers, in decimal digits.
+for args in "" "--detect-only" "--bogus $work/tree" "--detect-only $work/missing" "--detect-only $work/tree -j" \
+    "-j 0 --detect-only $work/tree" "--jobs 257 --detect-only $work/tree" "-j 4x --detect-only $work/tree" \
+    "-j -4 --detect-only $work/tree" "-j 4294967297 --detect-only $work/tree"; do
     # shellcheck disable=SC2086
     "$scan" $args >"$work/out" 2>"$work/err"; rc=$?
     expect_exit 2 $rc "velmora-scan $args"
@@ -591,6 +594,24 @@ for sig in INT HUP; do
     expect_exit 1 $rc "ignored SIG$sig"
     [ -s "$work/sig.err" ] && fail "ignored SIG$sig: $(head -c 300 "$work/sig.err")"
     grep -q "^Ficheros:	$present$" "$work/sig.out" || fail "ignored SIG$sig: the scan did not go on to its end"
+done
+
+# -j N runs N readers beside the scanning thread (-j 1 none): all are started
+# before the walk and stay to its end, so they are counted while the scan is
+# held after its first row. The rows are the same for every number of them.
+"$scan" --detect-only "$work/big" >"$work/jobs.out" 2>/dev/null
+for jobs in "-j 1:1" "--jobs 4:5" "-j 256:257"; do
+    # shellcheck disable=SC2086
+    "$scan" --detect-only ${jobs%:*} "$work/big" >"$work/rows1" 2>"$work/err" &
+    pid=$!
+    exec 3<"$work/rows1"
+    IFS= read -r first <&3 || fail "${jobs%:*}: no row"
+    threads=$(ls "/proc/$pid/task" | wc -l)
+    { printf '%s\n' "$first"; cat <&3; } >"$work/out"
+    exec 3<&-
+    wait $pid; expect_exit 1 $? "${jobs%:*}"
+    [ "$threads" -eq "${jobs#*:}" ] || fail "${jobs%:*}: $threads threads, expected ${jobs#*:}"
+    cmp -s "$work/out" "$work/jobs.out" || fail "${jobs%:*}: rows other than the default's"
 done
 
 # Each starting path is opened again when the scan comes to it, and scanned

@@ -171,7 +171,7 @@ else
     skipped "forged lines written by another user"
 fi
 
-# --- 4. a quarantine folder others can write -----------------------------------
+# --- 4. a quarantine folder others can write, a manifest that is a link ---------
 case_dir open
 mkdir -p "$t/tree"
 cp "$worm" "$t/tree/w.exe"
@@ -192,6 +192,15 @@ refused() {  # quarantine what
 chmod 0757 "$t/q"; refused "$t/q" "a quarantine others can write (0757)"
 chmod 0777 "$t/q"; refused "$t/q" "a quarantine of mode 0777"
 chmod 0700 "$t/q"; refused "$t/qlink" "a quarantine reached through a link"
+# A manifest that is a link to another file of the user's is no manifest:
+# nothing is read from that file nor appended to it.
+mv "$t/q/manifest.txt" "$t/manifest.txt"
+echo keep >"$t/victim.txt"
+ln -s ../victim.txt "$t/q/manifest.txt"
+refused "$t/q" "a manifest that is a link"
+[ "$(cat "$t/victim.txt")" = keep ] || fail "a manifest that is a link: the file it leads to was written"
+rm "$t/q/manifest.txt"
+mv "$t/manifest.txt" "$t/q/manifest.txt"
 if is_root; then
     chown $nobody "$t/q"; refused "$t/q" "a quarantine owned by nobody"
     chown 0 "$t/q"

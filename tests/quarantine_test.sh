@@ -215,7 +215,9 @@ done
 
 # --- lines the scanner never writes --------------------------------------------
 # Each field at its limit is read; just past it the line is refused, named by
-# its number, and nothing is written for it. The true line is still obeyed.
+# its number, and nothing is written for it; so is a second "done" line of an
+# entry, which would overwrite what the first recorded. The true line is still
+# obeyed.
 rm -rf "$work/f"
 mkdir -p "$work/f/tree" "$work/f/victim"
 cp "$worm" "$work/f/tree/w.exe"
@@ -239,10 +241,11 @@ forge 00000009 "$size" 0 0 0644 "$v/./dot.exe"         # 13
 forge 00000001 "$size" 0 0 0644 "$v/again.exe"         # 14: a second line of entry 1
 printf 'done\t0000000A\t%s\tdelete\tdone\t-\n' "$time" >>"$work/f/q/manifest.txt"  # 15
 forge 0000000B "$size" 0 0 0644 "$v/../victim/up.exe"  # 16
+printf 'done\t00000001\t%s\trepair\tdone\t%s\n' "$time" "$sha" >>"$work/f/q/manifest.txt"  # 17: a second one
 restore "$work/f/q"
 [ $rc -eq 2 ] || fail "forged lines: exit status $rc"
 refused=$(sed -n 's/.*: line \([0-9]*\) is not one the scanner writes.*/\1/p' "$work/err" | tr '\n' ' ')
-[ "$refused" = "5 6 7 9 10 11 12 13 14 15 16 " ] || fail "forged lines: refused $refused"
+[ "$refused" = "5 6 7 9 10 11 12 13 14 15 16 17 " ] || fail "forged lines: refused $refused"
 said "$work/f/q/00000002.vq: the saved copy cannot be read" "a line read whose entry is missing"
 said "$work/f/q/00000004.vq: the saved copy is damaged" "a line read whose entry is not its own"
 [ -z "$(ls -A "$v")" ] || fail "forged lines: written $(ls -A "$v")"
@@ -334,6 +337,75 @@ for i in 1 2 3; do cp "$worm" "$work/n/tree/w$i.exe"; done
     fail "numbers taken: not saved past them"
 restore "$work/n/q"
 [ $rc -eq 0 ] && [ "$(restored_rows)" -eq 3 ] || fail "numbers taken: exit status $rc of the restore"
+# A number whose lookup fails for another reason than its absence (here an
+# I/O error, preloaded) is neither passed over nor taken: the file is not
+# saved, and stays as it was.
+lookup=${VELMORA_FAIL_LOOKUP_LIBRARY:-}
+if [ -f "$lookup" ]; then
+    env LD_PRELOAD="$lookup" VELMORA_FAIL_LOOKUP=00000001.vq ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+        "$scan" --quarantine "$work/n/q2" "$work/n/tree/w1.exe" >"$work/out" 2>"$work/err"; rc=$?
+    [ $((rc & 4)) -eq 4 ] || fail "a failed lookup: exit status $rc lacks the not-disinfected bit"
+    cmp -s "$work/n/tree/w1.exe" "$worm" || fail "a failed lookup: the file was changed"
+    said "cannot be saved into the quarantine" "a failed lookup"
+    said "Input/output error" "a failed lookup"
+    [ -z "$(find "$work/n/q2" -name '0*')" ] && ! grep -q "^saved" "$work/n/q2/manifest.txt" ||
+        fail "a failed lookup: a number was taken"
+else
+    echo "quarantine_test: note: no VELMORA_FAIL_LOOKUP_LIBRARY; a failed lookup is not tested" >&2
+fi
+
+# --- the manifest's lock -----------------------------------------------------------------
+# A writer holds the manifest alone: while a reader holds it shared, a scanner
+# starting on the new quarantine waits to write before its first line, and
+# writes it once. flock(1) holds it until the FIFO release is opened; the
+# scanner waits when the kernel lists its request for the lock as blocked.
+rm -rf "$work/l"
+mkdir -p "$work/l/tree" "$work/l/q"
+chmod 700 "$work/l/q"
+: >"$work/l/q/manifest.txt"
+cp "$worm" "$work/l/tree/w.exe"
+mkfifo "$work/l/held" "$work/l/release"
+flock -s "$work/l/q/manifest.txt" sh -c 'echo held; read -r _ <"$1"' sh "$work/l/release" >"$work/l/held" &
+holder=$!
+exec 3<"$work/l/held"
+IFS= read -r _ <&3 || fail "lock: not held"
+"$scan" --quarantine "$work/l/q" "$work/l/tree" >"$work/out" 2>"$work/err" &
+pid=$!
+running() { [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" != Z ] && [ -e "/proc/$1" ]; }
+while running $pid && [ ! -s "$work/l/q/manifest.txt" ] &&
+    ! grep -q "^[0-9]*: -> FLOCK  *ADVISORY  *WRITE  *$pid " /proc/locks; do
+    sleep 0.01
+done
+[ -s "$work/l/q/manifest.txt" ] && fail "lock: a scanner wrote while a reader held the manifest"
+: >"$work/l/release"
+wait $holder
+exec 3<&-
+wait $pid; rc=$?
+[ $rc -eq 1 ] || fail "lock: exit status $rc: $(head -n 2 "$work/err")"
+[ "$(grep -c "^velmora-quarantine" "$work/l/q/manifest.txt")" -eq 1 ] &&
+    [ "$(head -n 1 "$work/l/q/manifest.txt")" = "velmora-quarantine${tab}2" ] &&
+    [ "$(grep -c "^saved	00000001	" "$work/l/q/manifest.txt")" -eq 1 ] || fail "lock: $(head -n 3 "$work/l/q/manifest.txt")"
+
+# --- files back already, under a descriptor limit ---------------------------------------
+# A restore cut short before it wrote its lines leaves files back whose
+# entries are not marked restored: the next restore finds each so, writes
+# nothing over it and marks it, keeping no descriptor of its own for any of
+# them, so that many such files pass under a limit far below their number.
+rm -rf "$work/b"
+mkdir -p "$work/b/tree"
+i=0
+while [ $i -lt 100 ]; do i=$((i + 1)); cp "$worm" "$work/b/tree/w$i.exe"; done
+cp -R "$work/b/tree" "$work/b/pristine"
+"$scan" --quarantine "$work/b/q" "$work/b/tree" >/dev/null 2>&1
+cp "$work/b/pristine"/* "$work/b/tree/"
+inodes=$(ls -i "$work/b/tree" | sort)
+# shellcheck disable=SC3045  # dash and bash both know ulimit -n
+(ulimit -n 32; exec "$scan" --restore "$work/b/q") >"$work/out" 2>"$work/err"; rc=$?
+[ $rc -eq 0 ] && [ ! -s "$work/err" ] || fail "files back already: exit status $rc: $(head -n 2 "$work/err")"
+[ "$(restored_rows)" -eq 100 ] && [ "$(grep -c "^restored	" "$work/b/q/manifest.txt")" -eq 100 ] ||
+    fail "files back already: $(restored_rows) rows for 100 files"
+[ "$(ls -i "$work/b/tree" | sort)" = "$inodes" ] || fail "files back already: a file was written again"
+same_tree "$work/b/tree" "$work/b/pristine" "files back already"
 
 # --- a change that failed, an owner that cannot be given back ---------------------------
 # The "done" line of a failed change records the digest of what was left.

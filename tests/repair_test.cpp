@@ -23,10 +23,10 @@ constexpr uint32_t SectionRva = 0x1000;
 constexpr uint32_t SectionRaw = 0x400;
 constexpr uint32_t SectionSize = 0x2000;
 
-Bytes TwoSectionImage() {
+Bytes TwoSectionImage(uint32_t firstSize = SectionSize) {
     synth::PeSpec spec;
     synth::PeSection first;
-    first.data.assign(SectionSize, 0xAA);
+    first.data.assign(firstSize, 0xAA);
     first.virtualAddress = SectionRva;
     first.pointerToRawData = SectionRaw;
     synth::PeSection second;
@@ -154,6 +154,26 @@ TEST(WipeBlockChain, NeverExtendsAFileCutShortInsideItsSection) {
     const Bytes after = Wipe(image, rva);
     ASSERT_EQ(after.size(), image.size());
     EXPECT_TRUE(ZeroRange(after, OffsetOf(rva) - 8, 8 + 0x40));
+}
+
+// The wipe follows a chain for at most 4,096 blocks. Back to back, each block
+// only its header naming the next: at the cap the last header goes too, one
+// past it the block beyond the cap keeps its header.
+TEST(WipeBlockChain, ChainIsFollowedUpToItsCapAndNoFurther) {
+    constexpr uint32_t Cap = 4096;
+    struct Row {
+        uint32_t blocks;
+        uint32_t wiped;
+    };
+    for (const Row row : {Row{Cap, Cap}, Row{Cap + 1, Cap}}) {
+        SCOPED_TRACE(row.blocks);
+        Bytes image = TwoSectionImage(8 * (Cap + 2));
+        for (uint32_t k = 0; k < row.blocks; ++k) {
+            const uint32_t rva = SectionRva + 8 * (k + 1);
+            PutBlock(image, rva, k + 1 < row.blocks ? rva + 8 : 0, Header(0));
+        }
+        EXPECT_EQ(Wipe(image, SectionRva + 8), Zeroed(image, {{SectionRaw, 8 * row.wiped}}));
+    }
 }
 
 // A next address that maps exactly to the end of a file cut short names no

@@ -35,9 +35,13 @@ protected:
         seamPlatformFamily = FamilyAuto;
         SelectedFolder[0] = '\0';
         scanReaders = DefaultScanReaders;
+        liveBlocks_ = seamLiveBlocks.load();
     }
 
     void TearDown() override {
+        // Whatever a scan, a repair or a copy of a file in use allocated is
+        // given back by the time it is over.
+        EXPECT_EQ(seamLiveBlocks.load(), liveBlocks_) << "blocks from BlockAlloc were not freed";
         recorder::Reset();
         ResetSeams();
         detectOnly = false;
@@ -84,4 +88,5 @@ protected:
     static void HandleFileForTest();
 
     std::string root_;
+    int32_t liveBlocks_ = 0;
 };
