@@ -1,7 +1,10 @@
-// velmora-bare-reader [--evict | -j N] ROOT...
+// velmora-bare-reader [--evict | -j N] [--whole] ROOT...
 // The floor of the scan benchmark: walks the tree as the scanner does and
 // reads only the bytes a verdict needs, once: the 64-byte header and, for
 // MZ files, the new header and the 32 KB at 4096. No checksum, no verdict.
+// With --whole it reads every file whole instead, front to back in reads of
+// 1 MiB: the floor of a scan that must look at every byte, as the readers
+// of mail folders and archives do.
 // With --evict it reads nothing and asks the kernel to drop each file's
 // cached data instead (written out first, then posix_fadvise DONTNEED), for
 // cold-cache runs of this tree only.
@@ -27,6 +30,9 @@
 namespace {
 
 constexpr size_t RegionSize = 32768;
+// Large enough that a whole read costs one call per MiB, small enough to
+// stay in the cache it is read into.
+constexpr size_t WholeChunk = 1u << 20;
 // Enough readers to keep any disk's queue full; with the queue's bound it
 // also keeps the open folders and files well under the usual limit of 1024.
 constexpr unsigned long MaxJobs = 256;
@@ -38,8 +44,9 @@ struct alignas(64) Tally {
 };
 
 bool evict = false;
+bool whole = false;
 Tally total;
-char region[RegionSize];
+char region[WholeChunk];
 
 void ReadFile(int folder, const char* name, Tally* tally, char* buffer) {
     const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -50,6 +57,12 @@ void ReadFile(int folder, const char* name, Tally* tally, char* buffer) {
         // out first.
         fdatasync(fd);
         posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        close(fd);
+        return;
+    }
+    if (whole) {
+        ssize_t n = 0;
+        while ((n = read(fd, buffer, WholeChunk)) > 0) tally->bytesRead += static_cast<unsigned long long>(n);
         close(fd);
         return;
     }
@@ -165,7 +178,7 @@ Queue* queue = nullptr;
 
 void* Reader(void* argument) {
     auto* tally = static_cast<Tally*>(argument);
-    std::vector<char> buffer(RegionSize);
+    std::vector<char> buffer(WholeChunk);
     Item item;
     while (queue->Pop(&item)) {
         ReadFile(item.folder->fd, item.name, tally, buffer.data());
@@ -211,7 +224,7 @@ void Walk(int folder) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: velmora-bare-reader [--evict | -j N] ROOT...\n");
+    std::fprintf(stderr, "usage: velmora-bare-reader [--evict | -j N] [--whole] ROOT...\n");
     return 2;
 }
 
@@ -232,6 +245,8 @@ int main(int argc, char** argv) {
         const char* arg = argv[first];
         if (std::strcmp(arg, "--evict") == 0) {
             evict = true;
+        } else if (std::strcmp(arg, "--whole") == 0) {
+            whole = true;
         } else if (std::strcmp(arg, "-j") == 0 || std::strcmp(arg, "--jobs") == 0) {
             first += 1;
             jobs = ParseJobs(first < argc ? argv[first] : nullptr);

@@ -11,7 +11,9 @@ own files evicted with posix_fadvise DONTNEED, never the machine's caches).
 The scanner is set against the one-thread floor, warm against the 4-reader
 floor (two cores gain nothing from more) and cold against the 64-reader
 floor (which keeps the disk's queue full). Writes bench/results.md and
-bench/results.svg.
+bench/results.svg. Then, unless --no-inside, inside_bench.py measures the
+scan of mail folders and archives (--inside-mb sizes) and adds its section
+to bench/results.md; with --no-inside the section of an earlier run stays.
 """
 import argparse
 import math
@@ -21,8 +23,11 @@ import subprocess
 import sys
 import time
 
+import inside_bench
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-NATIVE = os.path.join(ROOT, "build", "native")
+# The native build whose programs are timed (BENCH_NATIVE names another).
+NATIVE = inside_bench.native_dir()
 WIN64 = os.path.join(ROOT, "build", "win64")
 WIN32 = os.path.join(ROOT, "build", "win32")
 WORK = os.path.join(ROOT, "build", "bench")
@@ -30,6 +35,9 @@ WINE = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
+# Says why, and ends with a non-zero status, where the shipped 32-bit
+# programs cannot run under 32-bit Wine.
+I686_WINE = ["sh", os.path.join(ROOT, "scripts", "i686-wine.sh"), os.path.join(ROOT, "build", "deps-note.txt")]
 PREFIX = os.path.join(WORK, "wineprefix")
 PREFIX32 = os.path.join(WORK, "wineprefix32")
 
@@ -167,6 +175,12 @@ def start_wine(label, wine, exe, arch, prefix, runs, notes):
     persistent wineserver for the whole benchmark, so that runs do not pay
     for starting one, and times `--version`. None, with a note, if the
     program cannot run."""
+    if arch == "win32":
+        probe = subprocess.run(I686_WINE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if probe.returncode != 0:
+            why = " ".join(probe.stdout.split()) or "scripts/i686-wine.sh ended with status %d" % probe.returncode
+            notes.append("%s did not run: %s" % (label, why.rstrip(".") + "."))
+            return None
     missing = [p for p in (exe, wine) if not os.path.exists(p)]
     if missing:
         notes.append("%s did not run: %s is missing." % (label, missing[0]))
@@ -191,6 +205,9 @@ def main():
     parser.add_argument("--no-wine", action="store_true")
     parser.add_argument("--no-clam", action="store_true")
     parser.add_argument("--results", default=os.path.join(ROOT, "bench", "results.md"))
+    parser.add_argument("--inside-mb", default=os.environ.get("BENCH_INSIDE_MB", "1024"),
+                        help="sizes in MiB of the mail and archive mixes, separated by blanks")
+    parser.add_argument("--no-inside", action="store_true", help="no mail and archive mixes")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split()]
     os.makedirs(WORK, exist_ok=True)
@@ -307,9 +324,14 @@ def main():
         for w in wines:
             subprocess.run([WINESERVER, "-k"], env=w["env"], stderr=subprocess.DEVNULL)
 
+    earlier = inside_bench.read_section(args.results)
     write_results(args.results, sizes, rows, cold, allocs, folders, clam_flags, wines, tree_bytes,
                   args.runs, [label for label, _ in scans], floor_reads, notes)
     write_chart(os.path.join(os.path.dirname(args.results), "results.svg"), sizes, rows, cold, args.runs)
+    if not args.no_inside:
+        inside_bench.bench([int(s) for s in args.inside_mb.split()], args.runs, args.results, NATIVE)
+    elif earlier:
+        inside_bench.put_section(args.results, earlier)
     print(open(args.results).read())
 
 

@@ -1,8 +1,12 @@
 #!/bin/sh
 # The scan benchmark: `make bench` builds what it needs and runs this.
 # Extra arguments go to bench.py (--sizes "2000", --runs 1, --no-wine for
-# neither Wine build, --no-clam). clamscan comes from Debian's clamav
-# package, installed here for the benchmark only; the tests never need it.
+# neither Wine build, --no-clam, --inside-mb "64" for the sizes of the mail
+# and archive mixes, --no-inside for none). BENCH_NATIVE names a native
+# build other than build/native. bench/inside_bench.py alone measures only
+# the mixes and replaces only their section of the results. clamscan comes
+# from Debian's clamav package, installed here for the benchmark only; the
+# tests never need it.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 
