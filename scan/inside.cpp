@@ -124,8 +124,9 @@ InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, bo
     Inspection in;
     in.path = path;
     in.report = report;
-    uint32_t size = 0;
-    if (!FileSizeAtOpen(file, &size)) return in.result;
+    // The view's size is the open's, where the open told it.
+    uint32_t size = view->size;
+    if (!view->sizeKnown && !FileGetSize(file, &size)) return in.result;
     const FileHandle handle = file;
     ByteSource source;
     source.context = &handle;
