@@ -160,8 +160,17 @@ def measure(kind, megabytes, seed, runs, native, scan, keep, notes):
         notes.extend("%s mix of %d MiB, %s: %s" % (kind, megabytes, label, w) for w in why)
         result["rows"].append((label, t[0], t[1], t[2], found))
         print("%s %.3f s (%.3f s of CPU), found %s" % (label, t[0], t[1], found), flush=True)
+    own = os.path.join(native, "cli", "velmora-scan")
+    if os.path.realpath(scan) != os.path.realpath(own):
+        # Another scanner was timed: what the build's own one finds, once.
+        found, why = check(run([own, "--detect-only", tree])[3], tree, planted)
+        notes.append("%s mix of %d MiB: `%s` (not timed) found %s%s" % (
+            kind, megabytes, os.path.relpath(own, ROOT), found, ": " + "; ".join(why[:2]) if why else "."))
     if not keep:
         shutil.rmtree(tree, ignore_errors=True)
+        for listing in (tree + ".planted", tree + ".deflated"):
+            if os.path.exists(listing):
+                os.remove(listing)
     return result
 
 
@@ -230,12 +239,13 @@ def put_section(path, lines):
         f.write(text)
 
 
-def bench(sizes, runs, results_path, native=None, scan=None, seed=1, keep=False):
+def bench(sizes, runs, results_path, native=None, scan=None, seed=1, keep=False, scan_note=""):
     native = native_dir(native)
     scan = scan or os.path.join(native, "cli", "velmora-scan")
     notes = []
     if os.path.realpath(scan) != os.path.realpath(os.path.join(native, "cli", "velmora-scan")):
-        notes.append("The scanner timed is `%s`." % os.path.relpath(scan, ROOT))
+        notes.append("The scanner timed is `%s`%s." % (os.path.relpath(scan, ROOT),
+                                                       ": " + scan_note.rstrip(".") if scan_note else ""))
     results = []
     for megabytes in sizes:
         for kind in ("mail", "archive"):
@@ -256,11 +266,12 @@ def main():
     parser.add_argument("--native", help="the native build (BENCH_NATIVE, build/native)")
     parser.add_argument("--scan", default=os.environ.get("BENCH_INSIDE_SCAN"),
                         help="the velmora-scan to time (the native build's)")
+    parser.add_argument("--scan-note", default="", help="what the scanner given by --scan is")
     parser.add_argument("--keep", action="store_true", help="leave the mixes in build/bench")
     parser.add_argument("--results", default=os.path.join(ROOT, "bench", "results.md"))
     args = parser.parse_args()
     lines = bench([int(s) for s in args.inside_mb.split()], args.runs, args.results, args.native, args.scan,
-                  args.seed, args.keep)
+                  args.seed, args.keep, args.scan_note)
     print("\n".join(lines))
 
 
