@@ -4,6 +4,11 @@
 // family has only the code-page functions, and its paths are that text.
 #include <windows.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapters/pending_operations_win32.h"
 #include "adapters/seams.h"
 #include "adapters/system_path_win32.h"
 #include "scan/fs.h"
@@ -45,6 +50,42 @@ bool Move(const char* from, const char* to) {
     SystemPath wideFrom;
     SystemPath wideTo;
     return ToSystemPath(from, &wideFrom) && ToSystemPath(to, &wideTo) && MoveFileW(wideFrom.text, wideTo.text) != 0;
+}
+
+// A restart-time request counts as made only once it is found where the
+// system reads it as it starts: a system may accept a request and yet not
+// keep it, and a cure reported for the restart must be one the restart
+// carries out. Operations that cannot be read hold nothing.
+bool NtRequestHeld(const char* from, const char* to) {
+    if (seamRequestAccepted != nullptr) seamRequestAccepted();
+    const auto wide = std::make_unique<SystemPath>();
+    if (!ToVerbatimPath(from, wide.get())) return false;
+    const std::wstring wantFrom = ComparableName(wide->text, wide->length);
+    std::wstring wantTo;
+    if (to != nullptr) {
+        if (!ToVerbatimPath(to, wide.get())) return false;
+        wantTo = ComparableName(wide->text, wide->length);
+    }
+    std::vector<PendingMove> moves;
+    int error = 0;
+    if (ReadPendingMoves(&moves, &error) != PendingRead::Read) return false;
+    for (const PendingMove& move : moves) {
+        if (move.from == wantFrom && move.to == wantTo) return true;
+    }
+    return false;
+}
+
+bool WininitRenameHeld(const char* shortTarget, const char* shortSource) {
+    if (seamRequestAccepted != nullptr) seamRequestAccepted();
+    const std::string target = UpperAscii(shortTarget);
+    const std::string source = UpperAscii(shortSource);
+    std::vector<WininitRename> renames;
+    int error = 0;
+    if (ReadWininitRenames(&renames, &error) != PendingRead::Read) return false;
+    for (const WininitRename& rename : renames) {
+        if (rename.target == target && rename.source == source) return true;
+    }
+    return false;
 }
 
 // WININIT.EXE runs before long names exist: it finds a file only by its
@@ -145,24 +186,30 @@ bool FolderIdentity(const char* path, uint64_t* device, uint64_t* inode) {
 bool HasRestartOperations() { return true; }
 
 // The 95/98/Me family does not carry out delayed moves and reports failure;
-// a family chosen by a test behaves the same way.
+// a family chosen by a test behaves the same way. True only when the
+// request is then found among the system's pending operations.
 bool ScheduleDelete(const char* path) {
     if (!IsNtFamily() || SeamFailsRequest()) return false;
-    return MoveEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return MoveEx(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && NtRequestHeld(path, nullptr);
 }
 
 bool ScheduleMove(const char* from, const char* to) {
     if (!IsNtFamily() || SeamFailsRequest()) return false;
-    return MoveEx(from, to, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return MoveEx(from, to, MOVEFILE_DELAY_UNTIL_REBOOT) && NtRequestHeld(from, to);
 }
 
 // Only the 95/98/Me family reads wininit.ini: both sides of the entry are
 // short paths, and a file that has none is not scheduled at all, so that
-// nothing is reported as done at the restart that will not be.
+// nothing is reported as done at the restart that will not be. The 95/98/Me
+// family keeps profile writes in memory until told to write them out: the
+// entry goes to the disk before it is read back, so that it is there for a
+// restart that follows a power cut too.
 bool WriteWininitRename(const char* target, const char* source) {
     if (SeamFailsRequest()) return false;
     char shortTarget[MAX_PATH];
     char shortSource[MAX_PATH];
     if (!ShortPath(target, shortTarget) || !ShortPath(source, shortSource)) return false;
-    return WritePrivateProfileStringA("rename", shortTarget, shortSource, "wininit.ini") != 0;
+    if (WritePrivateProfileStringA("rename", shortTarget, shortSource, "wininit.ini") == 0) return false;
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, "wininit.ini");
+    return WininitRenameHeld(shortTarget, shortSource);
 }

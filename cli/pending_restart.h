@@ -5,7 +5,18 @@
 // the restart instead. Only Windows has such operations.
 #pragma once
 
-// True when a restart-time operation names path, as the file it replaces,
-// deletes or moves away (PendingFileRenameOperations on the NT family, the
-// [rename] section of wininit.ini on 95/98/Me).
-bool NamedByPendingRestart(const char* path);
+enum class PendingRestart {
+    None,   // no restart-time operation names the file
+    Named,  // one does: it replaces, deletes or moves the file away
+    // The operations could not be read, so none can be ruled out: the
+    // restore refuses rather than risk being undone at the restart.
+    Unknown,
+};
+
+// Looks path up among the restart-time operations (PendingFileRenameOperations
+// on the NT family, the [rename] section of wininit.ini on 95/98/Me). On
+// Unknown, *error holds the system's reason.
+PendingRestart PendingRestartOn(const char* path, int* error);
+
+inline constexpr char PendingRestartUnknownText[] =
+    "cannot tell whether Windows will replace or delete it at the next restart; not restored";

@@ -1,3 +1,3 @@
 #include "cli/pending_restart.h"
 
-bool NamedByPendingRestart(const char*) { return false; }
+PendingRestart PendingRestartOn(const char*, int*) { return PendingRestart::None; }

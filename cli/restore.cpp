@@ -144,9 +144,14 @@ TargetStatus PutBack(RestoreTarget* target, const SavedEntry& saved, FileHandle 
 bool Restore(const std::string& folder, const SavedEntry& saved) {
     const std::string entryPath = InFolder(folder, saved.id + ".vq");
     // Put back now, it would be undone by the restart, or its work replaced.
-    if (NamedByPendingRestart(saved.path.c_str())) {
-        ReportScanError(saved.path.c_str(), RestorePendingRestartText);
-        return false;
+    // Operations that cannot be read may name it too.
+    int pendingError = 0;
+    switch (PendingRestartOn(saved.path.c_str(), &pendingError)) {
+        case PendingRestart::None: break;
+        case PendingRestart::Named: ReportScanError(saved.path.c_str(), RestorePendingRestartText); return false;
+        case PendingRestart::Unknown:
+            ReportScanError(saved.path.c_str(), PendingRestartUnknownText, pendingError);
+            return false;
     }
     RestoreTarget target;
     int error = 0;

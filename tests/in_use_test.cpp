@@ -21,6 +21,9 @@
 #endif
 
 #include "adapters/seams.h"
+#ifdef _WIN32
+#include "adapters/pending_operations_win32.h"
+#endif
 #include "scan/deferred.h"
 
 #include "scan/texts.h"
@@ -186,6 +189,7 @@ protected:
     }
     void TearDown() override {
 #ifdef _WIN32
+        seamRequestAccepted = nullptr;
         WritePending(hadPending_ ? &pending_ : nullptr);
 #endif
         ScanFolderTest::TearDown();
@@ -457,6 +461,96 @@ TEST_F(InUseTest, The9xFamilyRenamesThroughWininit) {
     EXPECT_EQ(DeferredRename(gone.c_str(), target.c_str()), 0);
     GetPrivateProfileStringA("rename", shortTarget, "", value, sizeof value, "wininit.ini");
     EXPECT_EQ(std::string(value), "");
+}
+
+// How a system may fail to keep a request it accepted: the requests are
+// gone, or what holds them can no longer be read.
+void DropPendingValue() { WritePending(nullptr); }
+void UnreadablePendingValue() {
+    const std::vector<char> text = {'x', '\0'};
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegSetValueExA(key, PendingValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()), 2);
+    RegCloseKey(key);
+}
+std::string droppedWininitTarget;  // short path
+void DropWininitRename() { WritePrivateProfileStringA("rename", droppedWininitTarget.c_str(), nullptr, "wininit.ini"); }
+
+uint32_t requestsAccepted;
+uint32_t dropAtRequest;
+void (*dropRequests)();
+void DropAtChosenRequest() {
+    if (++requestsAccepted == dropAtRequest) dropRequests();
+}
+
+// The rows promise a cure or a deletion at the restart only for a request
+// found, once made, where the system reads it as it starts; otherwise the
+// file is one the scan could not treat, and a cured copy stays.
+TEST_F(InUseTest, ARequestTheSystemDoesNotKeepIsNeverReportedAsDoneAtTheRestart) {
+    const synth::Sample host = synth::MakeElkernAB('A', 3, 83);
+    const std::vector<uint8_t> worm = synth::MakeWormCopy(2, 84).bytes;
+    const std::string file = Path("x.exe");
+    const std::string copy = file + ".zq-000";
+    struct Case {
+        const char* what;
+        PlatformFamily family;
+        bool isWorm;
+        uint32_t dropAt;  // 0: nothing is dropped
+        void (*drop)();
+    };
+    const Case cases[] = {
+        {"NT, kept", FamilyNt, false, 0, DropPendingValue},
+        {"NT, the file's deletion lost", FamilyNt, false, 1, DropPendingValue},
+        {"NT, the copy's move lost", FamilyNt, false, 2, DropPendingValue},
+        {"NT, the requests unreadable", FamilyNt, false, 2, UnreadablePendingValue},
+        {"NT, a worm's deletion kept", FamilyNt, true, 0, DropPendingValue},
+        {"NT, a worm's deletion lost", FamilyNt, true, 1, DropPendingValue},
+        {"9x, the wininit.ini entry lost", FamilyWin9x, false, 1, DropWininitRename},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        NextCase(copy);
+        Write("x.exe", c.isWorm ? worm : host.bytes);
+        char shortTarget[MAX_PATH] = {};
+        ASSERT_NE(GetShortPathNameA(file.c_str(), shortTarget, MAX_PATH), 0u);
+        droppedWininitTarget = shortTarget;
+        seamPlatformFamily = c.family;
+        requestsAccepted = 0;
+        dropAtRequest = c.dropAt;
+        dropRequests = c.drop;
+        seamRequestAccepted = DropAtChosenRequest;
+        {
+            BLOCK_WRITES(block, "x.exe");
+            Handle("x.exe");
+        }
+        seamRequestAccepted = nullptr;
+        const bool kept = c.dropAt == 0;
+        const char* const threat = c.isWorm ? "Win32.Klez.C@mm" : "Win32.Elkern.A";
+        const std::vector<Row> expected = {
+            {file, Infected(threat)},
+            {file, CopyMadeText},
+            {copy, Infected(threat)},
+            {copy, c.isWorm ? DeletedText : DisinfectedText},
+            {file, !kept ? UnableToDisinfectText : c.isWorm ? DeletedAtRestartText : DisinfectedAtRestartText},
+        };
+        EXPECT_EQ(recorder::rows, expected) << recorder::Dump();
+        EXPECT_EQ(requestsAccepted, c.isWorm ? 1u : c.family == FamilyNt && (kept || c.dropAt == 2) ? 2u : 1u)
+            << "a request that is not held asks for nothing more";
+        EXPECT_EQ(ScanStatistics.failed, kept ? 0 : 1);
+        EXPECT_EQ(ScanStatistics.disinfectedAtRestart, kept && !c.isWorm ? 1 : 0);
+        EXPECT_EQ(ScanStatistics.deletedAtRestart, kept && c.isWorm ? 1 : 0);
+        EXPECT_EQ(Read("x.exe"), c.isWorm ? worm : host.bytes) << "nothing happens before the restart";
+        EXPECT_EQ(RequestsOn(file), !kept ? 0u : c.isWorm ? 1u : 2u) << "a deletion, then a move";
+        if (!c.isWorm) {
+            // A cure lost on the way may still leave the file's deletion
+            // behind on another system: the cured copy stays in any case.
+            ASSERT_TRUE(Exists("x.exe.zq-000"));
+            EXPECT_EQ(Read("x.exe.zq-000"), host.clean);
+        }
+        char entry[MAX_PATH] = {};
+        GetPrivateProfileStringA("rename", shortTarget, "", entry, sizeof entry, "wininit.ini");
+        EXPECT_STREQ(entry, "") << "nothing is left behind in wininit.ini";
+    }
 }
 #else
 TEST_F(InUseTest, CopiesOfFilesPastTheOldPathBufferAreMadeAndCured) {
