@@ -69,15 +69,25 @@ struct FileFields {
     bool encrypted = false;
 };
 
+// The header's length (CRC, size field and header data) from its first
+// bytes; null, or why it cannot be read.
+const char* HeaderLength(ByteView first, uint32_t* length) {
+    uint32_t cursor = 4;
+    uint64_t size = 0;
+    if (!ReadVint(first, &cursor, &size) || size == 0) return archive_why::HeaderBroken;
+    if (size > ArchiveWindowBytes - cursor) return archive_why::HeaderTooLarge;
+    *length = cursor + static_cast<uint32_t>(size);
+    return nullptr;
+}
+
 // The common fields; view holds the whole header from its CRC on. Null, or
 // why the header cannot be read.
 const char* ParseHeader(ByteView view, uint64_t at, Header* header) {
     uint32_t crc = 0;
     uint32_t cursor = 4;
     uint64_t size = 0;
-    if (!ReadLe32(view, 0, &crc) || !ReadVint(view, &cursor, &size) || size == 0) return archive_why::HeaderBroken;
-    if (size > view.size - cursor) {
-        return view.size == ArchiveWindowBytes ? archive_why::HeaderTooLarge : archive_why::HeaderBroken;
+    if (!ReadLe32(view, 0, &crc) || !ReadVint(view, &cursor, &size) || size > view.size - cursor) {
+        return archive_why::HeaderBroken;
     }
     header->at = at;
     header->length = cursor + static_cast<uint32_t>(size);
@@ -189,10 +199,15 @@ void ReadRar5(ArchiveRun* run, const ByteSource& source, uint64_t start, uint32_
     uint64_t at = start + SignatureSize;
     for (uint32_t i = 0; i < MostArchiveEntries; ++i) {
         if (at == source.size) return;
-        const ByteView view = WindowView(&r.window, at, ArchiveWindowBytes);
+        // The length first, then the header: both come from the window
+        // while it holds them. A header larger than the window is refused
+        // (RAR writes none).
+        uint32_t length = 0;
+        const char* why = HeaderLength(WindowView(&r.window, at, 4 + MostVintBytes), &length);
+        const ByteView view = why == nullptr ? WindowView(&r.window, at, length) : ByteView{nullptr, 0};
         Header header;
-        // A header larger than the window is refused: RAR writes none.
-        if (const char* why = ParseHeader(view, at, &header)) {
+        if (why == nullptr) why = ParseHeader(view, at, &header);
+        if (why != nullptr) {
             NoteDamage(run, depth, at, why);
             return;
         }
