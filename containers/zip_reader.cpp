@@ -174,14 +174,16 @@ bool LocalAgrees(ZipReading* z, uint64_t local, const ZipHeader& central, const 
     return true;
 }
 
-// One entry of the central directory. False when the sink said stop.
-bool ReadCentralEntry(ZipReading* z, const ZipDirectory& directory, const ZipHeader& central, const RawName& name) {
+// One entry of the central directory, whose record is at `record`. False
+// when the sink said stop.
+bool ReadCentralEntry(ZipReading* z, const ZipDirectory& directory, uint64_t record, const ZipHeader& central,
+                      const RawName& name) {
     ArchiveRun* run = z->run;
     const uint64_t size = z->source->size;
     if (IsDirectory(name, central)) return true;
     if (central.localOffset > size || directory.delta > size - central.localOffset) {
-        NoteDamage(run, z->depth, directory.first, archive_why::DataOutside);
-        NoteUnread(run, z->depth, directory.first, nullptr);
+        NoteDamage(run, z->depth, record, archive_why::DataOutside);
+        NoteUnread(run, z->depth, record, nullptr);
         return true;
     }
     const uint64_t local = central.localOffset + directory.delta;
@@ -238,8 +240,9 @@ void ReadDirectory(ZipReading* z, const ZipDirectory& directory) {
         }
         ApplyZip64Extra(WindowView(&z->directory, at + ZipCentralSize + central.nameLength, central.extraLength),
                         true, &central);
+        const uint64_t record = at;
         at += ZipCentralSize + variable;
-        if (!ReadCentralEntry(z, directory, central, name)) return;
+        if (!ReadCentralEntry(z, directory, record, central, name)) return;
     }
     if (directory.entries > count) {
         const uint64_t left = directory.entries - count;

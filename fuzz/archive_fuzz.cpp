@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (FindAppendedArchive(MemorySource(&memory), programEnd, &appended, &start)) {
         if (start < programEnd || start >= size) Fail("an appended archive outside the file");
         const uint32_t left = static_cast<uint32_t>(size - start < 4096 ? size - start : 4096);
-        if (RecognizeArchive(data + start, left) != appended) Fail("an appended archive recognition disowns");
+        if (RecognizeArchive(data + start, left) != appended) Fail("an appended archive that recognition refuses");
     }
     return 0;
 }
