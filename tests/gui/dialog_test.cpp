@@ -26,6 +26,7 @@
 #include "scan/scan_state.h"
 #include "scan/texts.h"
 #include "tests/gui/dialog_harness.h"
+#include "tests/support/inside_samples.h"
 #include "tests/support/synth.h"
 
 using gui::ControlEnabled;
@@ -726,6 +727,68 @@ TEST(Dialog, OnTheNtFamilyWideNamesReachTheListAndTheObjectFieldWhole) {
     EXPECT_EQ(gui::ControlTextW(1004), L"Todas las unidades de disco");
     EXPECT_TRUE(IdleWithEveryButton());
 
+    EXPECT_TRUE(session.Exit());
+}
+
+std::wstring WideOf(const std::string& utf8) {
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+    return wide;
+}
+
+TEST(Dialog, ThreatsInsideMailAndArchivesAreRowsOfTheirFilesWhichStayAsTheyWere) {
+    FamilyChoice nt(FamilyNt);
+    const fs::path folder = FreshFolder("inside");
+    const std::vector<synth::InsideSample> samples = synth::BuildInsideSamples(3);
+    for (const synth::InsideSample& sample : samples) {
+        const fs::path path = folder / fs::path(sample.path).make_preferred();
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(synth::WriteBytes(path.string(), sample.bytes));
+    }
+    gui::DialogSession session;
+    ASSERT_TRUE(session.Started());
+    Select(folder);
+    Press(ScanButton);
+
+    // Nothing on the disk needs a restart; the infected messages need the
+    // mail program, without a preview: one box says so.
+    HWND box = gui::WaitForBox(InfectedMailWarning);
+    ASSERT_NE(box, nullptr);
+    gui::Answer(box, IDOK);
+    EXPECT_TRUE(WaitFor([] { return ScanState == StateIdle; }));
+    EXPECT_EQ(CountBoxes(RestartWarning), 0u);
+    EXPECT_EQ(CountBoxes(InfectedMailWarning), 1u);
+
+    // The rows, read wide: the file's path and the status with the decoded
+    // subject, in the order the walk met them; the report's last lines.
+    std::vector<std::pair<std::wstring, std::wstring>> want;
+    for (const synth::InsideSample& sample : samples) {
+        const std::wstring path = (folder / fs::path(sample.path).make_preferred()).wstring();
+        for (const std::string& status : sample.statuses) want.emplace_back(path, WideOf(status));
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> found;
+    const auto rows = gui::WideRows();
+    for (const auto& row : rows) {
+        if (row.first.rfind(folder.wstring(), 0) == 0) found.push_back(row);
+    }
+    std::sort(want.begin(), want.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, want);
+    const std::vector<std::string> report = synth::InsideReportLines();
+    ASSERT_GE(rows.size(), report.size());
+    for (size_t i = 0; i < report.size(); ++i) {
+        const std::string& line = report[i];
+        const size_t tab = line.find('\t');
+        EXPECT_EQ(rows[rows.size() - report.size() + i],
+                  std::make_pair(WideOf(line.substr(0, tab)), WideOf(line.substr(tab + 1))));
+    }
+    EXPECT_EQ(ScanStatistics.infected, 0);
+    for (const synth::InsideSample& sample : samples) {
+        const std::string bytes = ReadAll(folder / fs::path(sample.path).make_preferred());
+        EXPECT_TRUE(bytes == std::string(sample.bytes.begin(), sample.bytes.end())) << sample.path << " was changed";
+    }
+    EXPECT_TRUE(IdleWithEveryButton());
     EXPECT_TRUE(session.Exit());
 }
 
