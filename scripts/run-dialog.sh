@@ -47,9 +47,15 @@ fi
 
 # A fresh prefix every time, made the way the tests make theirs.
 "$WINESERVER" -k 2>/dev/null || true
-rm -rf "$prefix" "$prefix.lock" "$out/expected" "$out/drive.txt" "$out/velmora-dialog.png"
+rm -rf "$prefix" "$prefix.lock" "$out/expected" "$out/drive.txt" "$out/velmora-dialog.png" "$out/inside-rows.txt"
+# The demo also holds mail folders and archives with threats inside, which
+# are only reported; a caller that plants its own samples gets the corpus
+# alone.
+inside=""
+[ -n "${VELMORA_BEFORE_START:-}" ] || inside="--inside Z:$out/inside-rows.txt"
+# shellcheck disable=SC2086
 sh "$here/cmake/wine-run.sh" "$@" "$prefix" "$build/tests/support/velmora-synth.exe" \
-    'C:\Muestras' 11 --expect "Z:$out/expected" >/dev/null
+    'C:\Muestras' 11 --expect "Z:$out/expected" $inside >/dev/null
 mkdir -p "$prefix/drive_c/Velmora"
 cp "$build/app/velmora.exe" "$build/tests/programs/velmora-drive.exe" "$prefix/drive_c/Velmora/"
 # From here on C: is the only drive: "every fixed drive" is C: alone.
@@ -93,4 +99,12 @@ if ! diff -r "$prefix/drive_c/Muestras" "$out/expected" >"$out/diff.txt"; then
     exit 1
 fi
 echo "run-dialog: C:\\Muestras equals the expected tree"
+# Each threat inside a mail folder or an archive is exactly one row of it.
+missing=0
+tr -d '\r' <"$out/inside-rows.txt" | grep -v ':	' | while IFS= read -r line; do
+    row="row	C:\\Muestras\\$(printf '%s' "$line" | sed 's|/|\\|')"
+    [ "$(tr -d '\r' <"$out/drive.txt" | grep -cxF "$row")" -eq 1 ] || { echo "run-dialog: no single row $row" >&2; exit 1; }
+done || missing=1
+[ $missing -eq 0 ] || exit 1
+echo "run-dialog: every threat inside a mail folder or an archive has its row"
 exit 0
