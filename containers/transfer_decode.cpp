@@ -1,13 +1,15 @@
 #include "containers/transfer_decode.h"
 
 #include <array>
+#include <cstring>
 
 namespace {
 
-// The value of each character at each place of a group, shifted into
-// place, so that one group decodes with four loads and one test; a
-// character outside the alphabet carries Outside in every table.
-constexpr uint32_t Outside = 1u << 24;
+// Each character's bits already in their place among the three bytes of a
+// group, as a little-endian word holds them: one group decodes with four
+// loads, three ORs, one test and one store. A character outside the
+// alphabet carries Outside in every table.
+constexpr uint32_t Outside = 1u << 31;
 
 constexpr uint32_t SextetOf(uint32_t c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -15,22 +17,47 @@ constexpr uint32_t SextetOf(uint32_t c) {
     if (c >= '0' && c <= '9') return c - '0' + 52;
     if (c == '+') return 62;
     if (c == '/') return 63;
-    return Outside;
+    return 64;
 }
 
-constexpr std::array<uint32_t, 256> SextetTable(unsigned shift) {
+constexpr uint32_t Placed(uint32_t v, unsigned place) {
+    switch (place) {
+        case 0: return v << 2;                                 // first byte, bits 7-2
+        case 1: return (v >> 4) | ((v & 15u) << 12);           // first byte 1-0, second 7-4
+        case 2: return ((v >> 2) << 8) | ((v & 3u) << 22);     // second byte 3-0, third 7-6
+        default: return v << 16;                               // third byte 5-0
+    }
+}
+
+constexpr std::array<uint32_t, 256> PlaceTable(unsigned place) {
     std::array<uint32_t, 256> table{};
     for (uint32_t c = 0; c < 256; ++c) {
         const uint32_t v = SextetOf(c);
-        table[c] = v == Outside ? Outside : v << shift;
+        table[c] = v == 64 ? Outside : Placed(v, place);
     }
     return table;
 }
 
-constexpr std::array<uint32_t, 256> Place0 = SextetTable(18);
-constexpr std::array<uint32_t, 256> Place1 = SextetTable(12);
-constexpr std::array<uint32_t, 256> Place2 = SextetTable(6);
-constexpr std::array<uint32_t, 256> Place3 = SextetTable(0);
+constexpr std::array<uint32_t, 256> Place0 = PlaceTable(0);
+constexpr std::array<uint32_t, 256> Place1 = PlaceTable(1);
+constexpr std::array<uint32_t, 256> Place2 = PlaceTable(2);
+constexpr std::array<uint32_t, 256> Sextet = [] {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t c = 0; c < 256; ++c) table[c] = SextetOf(c);
+    return table;
+}();
+constexpr std::array<uint32_t, 256> Place3 = PlaceTable(3);
+
+// The group's three bytes, and a fourth that the next group overwrites.
+inline void StoreGroup(uint8_t* out, uint32_t group) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(out, &group, 4);
+#else
+    out[0] = static_cast<uint8_t>(group & 0xFFu);
+    out[1] = static_cast<uint8_t>((group >> 8) & 0xFFu);
+    out[2] = static_cast<uint8_t>((group >> 16) & 0xFFu);
+#endif
+}
 
 inline uint8_t Low8(uint32_t v) { return static_cast<uint8_t>(v & 0xFFu); }
 
@@ -55,19 +82,17 @@ uint32_t DecodeBase64(Base64State* state, const uint8_t* text, uint32_t length, 
         if (count == 0) {
             // Whole groups between line breaks: the bulk of any attachment.
             while (end - p >= 4) {
-                const uint32_t v = Place0[p[0]] | Place1[p[1]] | Place2[p[2]] | Place3[p[3]];
-                if ((v & Outside) != 0) break;
-                o[0] = Low8(v >> 16);
-                o[1] = Low8(v >> 8);
-                o[2] = Low8(v);
+                const uint32_t group = Place0[p[0]] | Place1[p[1]] | Place2[p[2]] | Place3[p[3]];
+                if ((group & Outside) != 0) break;
+                StoreGroup(o, group);
                 o += 3;
                 p += 4;
             }
             if (p == end) break;
         }
         const uint8_t c = *p++;
-        const uint32_t v = Place3[c];
-        if (v != Outside) {
+        const uint32_t v = Sextet[c];
+        if (v < 64) {
             bits = (bits << 6) | v;
             if (++count == 4) {
                 o[0] = Low8(bits >> 16);
