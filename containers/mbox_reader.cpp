@@ -3,7 +3,10 @@
 // at the start of the file or after an empty line, and only when it looks
 // like a postmark; any other "From " line, and any ">From " line, is text
 // of the message it is in. The file is read once, front to back, in chunks;
-// everything between two separators goes to the parser as it is.
+// everything between two separators goes to the parser as it is, and only
+// the places where a line starts with "From " are looked at.
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,9 +20,50 @@ namespace {
 // A postmark's time or year lies within this many bytes of its start.
 constexpr uint32_t PostmarkLook = 256;
 
+// Bytes kept from before what was read, to tell whether a "From " line
+// follows an empty one (LF LF, or LF CR LF).
+constexpr uint32_t History = 3;
+
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-bool IsEmptyLine(const uint8_t* line, size_t length) { return length == 0 || (length == 1 && line[0] == '\r'); }
+// What the search for the next "From " line left for the next round.
+struct Resume {
+    const uint8_t* lineStart = nullptr;  // a line start near the end, to be looked at again whole
+};
+
+// The next line at or after p (a line's start) that begins with "From ",
+// or null. A "From " line holds a space four bytes in; base64 holds none,
+// so an attachment is passed over in one search for a space, and a text
+// line costs a search for its first space and one for its end. When the
+// answer is null, resume->lineStart is the line start from which to look
+// again once more has been read, or null when the next line starts after a
+// line break not yet read.
+const uint8_t* NextFromLine(const uint8_t* p, const uint8_t* end, Resume* resume) {
+    constexpr ptrdiff_t Prefix = 5;
+    resume->lineStart = nullptr;
+    while (true) {
+        if (end - p < Prefix) {
+            resume->lineStart = p;
+            return nullptr;
+        }
+        if (std::memcmp(p, "From ", Prefix) == 0) return p;
+        const auto* space = static_cast<const uint8_t*>(std::memchr(p, ' ', static_cast<size_t>(end - p)));
+        if (space == nullptr) {
+            // Only a line that starts in the last bytes may still be one.
+            for (const uint8_t* q = end; q > p && end - q < Prefix; --q) {
+                if (q[-1] == '\n') {
+                    resume->lineStart = q;
+                    break;
+                }
+            }
+            return nullptr;
+        }
+        if (space - p >= Prefix && space[-Prefix] == '\n' && std::memcmp(space - 4, "From", 4) == 0) return space - 4;
+        const auto* newline = static_cast<const uint8_t*>(std::memchr(space, '\n', static_cast<size_t>(end - space)));
+        if (newline == nullptr) return nullptr;
+        p = newline + 1;
+    }
+}
 
 }  // namespace
 
@@ -57,18 +101,21 @@ ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context
         return outcome;
     }
     uint8_t* const base = buffer.get();
+    // The buffer starts with History bytes that were there before (the
+    // file's start counts as after an empty line), then bytes not yet fed.
+    for (uint32_t i = 0; i < History; ++i) base[i] = '\n';
+    uint32_t kept = History;
     uint64_t offset = 0;       // of the next read
-    uint32_t kept = 0;         // a line's start carried to the next round
     bool open = false;         // a message has begun
+    bool atLineStart = true;   // the bytes after the history start a line
+    bool dropping = false;     // ... or go on with a separator line, no message's text
     uint32_t message = 0;
-    bool afterEmpty = true;    // the file's start counts as after an empty line
-    bool inLine = false;       // the bytes ahead continue a line already judged
-    bool inSeparator = false;  // ... a separator's, which is not message text
     bool more = true;
     while (more && !parser->stopped()) {
         uint32_t got = 0;
         const uint64_t left = source.size - offset;
-        const uint32_t want = left < MailChunkBytes - kept ? static_cast<uint32_t>(left) : MailChunkBytes - kept;
+        const uint32_t room = MailChunkBytes - kept;
+        const uint32_t want = left < room ? static_cast<uint32_t>(left) : room;
         if (want > 0) got = source.readAt(source.context, offset, base + kept, want);
         if (got > want) got = 0;
         if (got < want) {
@@ -79,44 +126,53 @@ ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context
         offset += got;
         more = got == want && offset < source.size;
 
-        const uint8_t* p = base;
         const uint8_t* const end = base + kept + got;
-        const uint8_t* span = p;  // message text not yet fed
-        while (p < end) {
-            if (inLine) {
-                const auto* newline = static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-                p = newline != nullptr ? newline + 1 : end;
-                if (inSeparator) span = p;
-                if (newline != nullptr) inLine = inSeparator = false;
-                continue;
-            }
+        const uint8_t* fed = base + History;  // what lies before was fed or is history
+        const uint8_t* p = fed;               // a line start from which to look on, or null
+        Resume resume;
+        if (!atLineStart) {
             const auto* newline = static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-            const size_t length = static_cast<size_t>((newline != nullptr ? newline : end) - p);
-            // A line's start is judged once enough of it is at hand.
-            if (newline == nullptr && more && length < MailLineBound) break;
-            if (afterEmpty && *p == 'F' &&
-                LooksLikePostmark(p, length < MailLineBound ? static_cast<uint32_t>(length) : MailLineBound)) {
+            p = newline != nullptr ? newline + 1 : nullptr;
+            if (dropping) fed = p != nullptr ? p : end;
+            dropping = dropping && p == nullptr;
+        }
+        while (p != nullptr) {
+            const uint8_t* const line = NextFromLine(p, end, &resume);
+            if (line == nullptr) {
+                p = resume.lineStart;
+                break;
+            }
+            const size_t look = std::min<size_t>(static_cast<size_t>(end - line), MailLineBound);
+            const auto* newline = static_cast<const uint8_t*>(std::memchr(line, '\n', look));
+            if (newline == nullptr && more && look < MailLineBound) {
+                p = line;  // judged once it is whole
+                break;
+            }
+            const size_t length = newline != nullptr ? static_cast<size_t>(newline - line) : look;
+            // After an empty line (LF LF or LF CR LF; the history holds
+            // what came before the buffer), and like a postmark.
+            const bool afterEmpty = line[-2] == '\n' || (line[-2] == '\r' && line[-3] == '\n');
+            if (afterEmpty && LooksLikePostmark(line, static_cast<uint32_t>(length))) {
                 if (open) {
-                    parser->Feed(span, static_cast<size_t>(p - span));
+                    parser->Feed(fed, static_cast<size_t>(line - fed));
                     parser->Finish();
                     if (parser->stopped()) break;
                 }
                 parser->Begin(message++);
                 open = true;
-                afterEmpty = false;
-                p = newline != nullptr ? newline + 1 : end;
-                span = p;
-                inLine = inSeparator = newline == nullptr;
-                continue;
+                dropping = newline == nullptr;
+                fed = newline != nullptr ? newline + 1 : end;
             }
-            afterEmpty = IsEmptyLine(p, length);
-            p = newline != nullptr ? newline + 1 : end;
-            inLine = newline == nullptr;
+            p = newline != nullptr ? newline + 1 : nullptr;
         }
         if (parser->stopped()) break;
-        if (open && p > span) parser->Feed(span, static_cast<size_t>(p - span));
-        kept = static_cast<uint32_t>(end - p);
-        if (kept > 0) std::memmove(base, p, kept);
+        // What follows p waits unfed for the next round, where a line
+        // start near the end is looked at again whole.
+        const uint8_t* stop = more && p != nullptr ? std::max(p, fed) : end;
+        atLineStart = !more || p != nullptr;
+        if (open && stop > fed) parser->Feed(fed, static_cast<size_t>(stop - fed));
+        kept = History + static_cast<uint32_t>(end - stop);
+        std::memmove(base, stop - History, kept);
     }
     if (open && !parser->stopped()) parser->Finish();
     outcome.items = parser->items();
