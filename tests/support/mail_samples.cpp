@@ -242,13 +242,11 @@ Bytes MakeDbx(const std::vector<std::string>& messages, const DbxOptions& option
         Info& info = infos[m];
         info.index.push_back(Put24(0x80, static_cast<uint32_t>(m + 1)));  // 0x00: number, direct
         info.index.push_back(Put24(0x81, 0x81));                          // 0x01: flags, direct
+        // 0x04: the first block, in the index itself when it fits its
+        // three bytes, else in the data; room is kept for either.
         info.firstBlockEntry = info.index.size();
-        if (options.firstBlockInData) {
-            info.index.push_back(Put24(0x04, static_cast<uint32_t>(info.data.size())));
-            Grow(info.data, info.data.size() + 4);  // filled in below
-        } else {
-            info.index.push_back(Put24(0x84, 0));  // filled in below
-        }
+        info.index.push_back(0);
+        Grow(info.data, info.data.size() + 4);
         info.index.push_back(Put24(0x08, static_cast<uint32_t>(info.data.size())));  // 0x08: subject
         for (const char c : "message " + std::to_string(m)) info.data.push_back(static_cast<uint8_t>(c));
         info.data.push_back(0);
@@ -312,8 +310,9 @@ Bytes MakeDbx(const std::vector<std::string>& messages, const DbxOptions& option
     // Infos: marker, body length, object length, index count, changes.
     for (size_t m = 0; m < infos.size(); ++m) {
         Info& info = infos[m];
-        if (options.firstBlockInData) {
-            PutLe32(info.data, info.index[info.firstBlockEntry] >> 8, blocks[m][0]);
+        if (options.firstBlockInData || blocks[m][0] >= (1u << 24)) {
+            info.index[info.firstBlockEntry] = Put24(0x04, 0);
+            PutLe32(info.data, 0, blocks[m][0]);
         } else {
             info.index[info.firstBlockEntry] = Put24(0x84, blocks[m][0]);
         }

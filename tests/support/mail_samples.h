@@ -75,7 +75,9 @@ Bytes MakeMbox(const std::vector<std::string>& messages, bool crlf = false);
 struct DbxOptions {
     uint32_t textPerBlock = 0x200;   // 1..0x200 bytes of text in each block
     uint32_t entriesPerNode = 0x33;  // 1..0x33: fewer spread the index over more nodes
-    bool firstBlockInData = false;   // the info keeps the first block's offset in its data
+    // The info keeps the first block's offset in its data (always, when it
+    // does not fit the index's three bytes).
+    bool firstBlockInData = false;
     bool blocksBackwards = false;    // a chain's blocks lie from its end towards its start
     bool folderList = false;         // the class id of Folders.dbx
     bool indexFirst = false;         // infos and nodes before the blocks, not after
