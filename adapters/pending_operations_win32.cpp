@@ -199,8 +199,8 @@ PendingRead ReadWininitRenames(std::vector<WininitRename>* renames, int* error) 
         start += line.size() + 1;
         if (line.empty()) break;
         const size_t equals = line.find('=');
-        renames->push_back(WininitRename{UpperAscii(line.substr(0, equals)),
-                                         equals == std::string::npos ? std::string() : UpperAscii(line.substr(equals + 1))});
+        const std::string source = equals == std::string::npos ? std::string() : line.substr(equals + 1);
+        renames->push_back(WininitRename{UpperAscii(line.substr(0, equals)), UpperAscii(source)});
     }
     return PendingRead::Read;
 }

@@ -36,7 +36,8 @@ PendingRestart On9x(const char* path, int* error) {
     if (ReadWininitRenames(&renames, error) != PendingRead::Read) return PendingRestart::Unknown;
     for (const WininitRename& rename : renames) {
         for (const std::string& name : own) {
-            if (rename.target == name || (!rename.source.empty() && rename.source == name)) return PendingRestart::Named;
+            const bool named = rename.target == name || (!rename.source.empty() && rename.source == name);
+            if (named) return PendingRestart::Named;
         }
     }
     return PendingRestart::None;

@@ -542,8 +542,9 @@ TEST_F(InUseTest, ARequestTheSystemDoesNotKeepIsNeverReportedAsDoneAtTheRestart)
         EXPECT_EQ(Read("x.exe"), c.isWorm ? worm : host.bytes) << "nothing happens before the restart";
         EXPECT_EQ(RequestsOn(file), !kept ? 0u : c.isWorm ? 1u : 2u) << "a deletion, then a move";
         if (!c.isWorm) {
-            // A cure lost on the way may still leave the file's deletion
-            // behind on another system: the cured copy stays in any case.
+            // Part of a lost cure may still be carried out at the restart
+            // (the file's deletion, when only the move was lost): the cured
+            // copy stays in any case.
             ASSERT_TRUE(Exists("x.exe.zq-000"));
             EXPECT_EQ(Read("x.exe.zq-000"), host.clean);
         }
