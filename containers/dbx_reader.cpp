@@ -41,8 +41,9 @@ constexpr uint32_t BlockBodyLength = 4;
 constexpr uint32_t BlockTextLength = 8;
 constexpr uint32_t BlockNext = 12;
 constexpr uint32_t BlockHeaderBytes = 16;
-// Short loops are caught the moment they close, longer ones by Brent's
-// method; all chains together may hold no more than the file.
+// Short loops are caught at their first step back once all their blocks
+// were read, longer ones by Brent's method; all chains together may hold
+// no more than the file.
 constexpr uint32_t RecentBlocks = 64;
 
 struct TreeLevel {
@@ -237,11 +238,13 @@ bool DbxReading::Chain(uint32_t block) {
             done += piece;
         }
 
+        // A loop steps back somewhere (a chain that only goes forward
+        // ends), so only a step back is looked up among the recent blocks.
         // A block offset is never 0 (the header lies there), so the empty
         // places of the ring match nothing but the chain's end.
         recent[recentNext] = block;
         recentNext = (recentNext + 1) % RecentBlocks;
-        for (uint32_t k = 0; k < RecentBlocks && next != 0; ++k) {
+        for (uint32_t k = 0; k < RecentBlocks && next != 0 && next <= block; ++k) {
             if (recent[k] == next) return Damaged(next, mail_why::ChainLoop);
         }
         if (next != 0 && next == tortoise) return Damaged(next, mail_why::ChainLoop);
