@@ -42,11 +42,14 @@ stop_session() {
     "$WINESERVER" -w 2>/dev/null || true
 }
 
+# scenario fresh|again: fresh starts from a new prefix, so that no samples,
+# quarantine or restart-time request are left from an earlier run; again
+# keeps the prefix of the pass before, whose restart carried out every
+# request, and makes the samples and the quarantine anew.
 scenario() {
-    # A fresh prefix: no samples, quarantine or restart-time request is left
-    # from an earlier run.
     stop_session
-    rm -rf "$work/prefix"
+    if [ "$1" = fresh ]; then rm -rf "$work/prefix"; fi
+    rm -rf "$muestras"
     run "$build/tests/support/velmora-synth.exe" 'C:\Muestras' 9 >/dev/null || fail "synthesizer failed"
     "$WINESERVER" -w
     "$WINESERVER" -p || fail "cannot keep one session for the steps before the restart"
@@ -117,7 +120,7 @@ scenario() {
     done
 }
 
-scenario
+scenario fresh
 # One busy loop more than the machine has processors. Each counts in the
 # shell alone, which keeps a processor busy as a plain spin does, and ends by
 # itself once this shell is gone, even one killed outright.
@@ -129,7 +132,7 @@ while [ "$i" -le "$cpus" ]; do
     busy="$busy $!"
     i=$((i + 1))
 done
-scenario
+scenario again
 # shellcheck disable=SC2086
 kill $busy 2>/dev/null || true
 busy=""
