@@ -65,12 +65,22 @@ if [ ! -f "$marker" ]; then
             # source and build trees through it, but as a network drive:
             # a walk of "every fixed drive" then covers C: alone instead of
             # the whole host file system.
-            "$WINE" reg add 'HKLM\Software\Wine\Drives' /v z: /t REG_SZ /d network /f >/dev/null 2>&1 || {
+            # Each step is a session of its own, whose server ends with its
+            # last program; a step that meets a server on its way out is
+            # tried again once that one is gone.
+            settle() {
+                for attempt in 1 2 3; do
+                    "$@" >/dev/null 2>&1 && return 0
+                    "${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -w
+                done
+                return 1
+            }
+            settle "$WINE" reg add 'HKLM\Software\Wine\Drives' /v z: /t REG_SZ /d network /f || {
                 echo "wine-run: cannot set the type of drive Z: in $prefix" >&2
                 exit 1
             }
             if [ -n "$windows" ]; then
-                "$WINE" winecfg -v "$windows" >/dev/null 2>&1 || {
+                settle "$WINE" winecfg -v "$windows" || {
                     echo "wine-run: cannot make $prefix report $windows" >&2
                     exit 1
                 }
