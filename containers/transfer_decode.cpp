@@ -1,5 +1,7 @@
 #include "containers/transfer_decode.h"
 
+#include "containers/base64_blocks.h"
+
 #include <array>
 #include <cstring>
 
@@ -72,6 +74,8 @@ bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
+static_assert(Base64Room(0) >= 3 + Base64BlockSlack, "a block's store stays inside the room");
+
 uint32_t DecodeBase64(Base64State* state, const uint8_t* text, uint32_t length, uint8_t* out) {
     uint8_t* o = out;
     const uint8_t* p = text;
@@ -81,6 +85,9 @@ uint32_t DecodeBase64(Base64State* state, const uint8_t* text, uint32_t length, 
     while (p < end) {
         if (count == 0) {
             // Whole groups between line breaks: the bulk of any attachment.
+            uint32_t written = 0;
+            p += DecodeBase64Blocks(p, static_cast<uint32_t>(end - p), o, &written);
+            o += written;
             while (end - p >= 4) {
                 const uint32_t group = Place0[p[0]] | Place1[p[1]] | Place2[p[2]] | Place3[p[3]];
                 if ((group & Outside) != 0) break;

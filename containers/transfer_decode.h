@@ -14,9 +14,9 @@ struct Base64State {
 };
 
 // Room the output of one call needs: three bytes for each four characters,
-// counting the up to three the state carries from the call before, and one
-// byte more (a group is stored as four bytes).
-constexpr uint32_t Base64Room(uint32_t length) { return (length / 4 + 1) * 3 + 1; }
+// counting the up to three the state carries from the call before, and
+// some more (groups and blocks are stored a little wider than they are).
+constexpr uint32_t Base64Room(uint32_t length) { return (length / 4 + 1) * 3 + 4; }
 
 // Decodes length characters, skipping any that are not of the alphabet; a
 // '=' ends the group it falls in. Returns the bytes written to out.

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "containers/mail.h"
 #include "containers/mail_bounds.h"
 #include "containers/mime_parser.h"
+#include "containers/transfer_decode.h"
 #include "engine/check_context.h"
 #include "engine/detectors.h"
 #include "engine/threats.h"
@@ -286,6 +288,54 @@ TEST(MailMessage, PiecesOfAnySizeGiveTheSameItems) {
             for (Expected& e : expected) e.message = 5;
             ExpectItems(collector.items, expected, c.what + " in pieces of " + std::to_string(piece));
         }
+    }
+}
+
+// Base64 in any layout decodes to what its alphabet characters spell: lines
+// of any length (whole groups or not, so that every way through the
+// decoder is taken), either line break, characters outside the alphabet
+// anywhere, pieces of any size.
+TEST(MailMessage, Base64InAnyLayout) {
+    const Bytes planted = Blob(14, 3001);
+    const std::string plain = synth::Base64Lines(planted, SIZE_MAX);
+    struct Layout {
+        size_t line;
+        std::string lineBreak;
+        size_t garbageEvery;  // 0: none
+        size_t piece;
+    };
+    const std::vector<Layout> layouts = {
+        {76, "\r\n", 0, 1u << 20}, {76, "\n", 0, 1u << 20},  {64, "\r\n", 0, 1u << 20}, {16, "\n", 0, 1u << 20},
+        {4, "\r\n", 0, 1u << 20},  {77, "\r\n", 0, 1u << 20}, {75, "\n", 0, 1u << 20},  {1, "\n", 0, 1u << 20},
+        {76, "\r\n", 17, 1u << 20}, {76, "\r\n", 5, 1u << 20}, {1000, "\n", 64, 1u << 20},
+        {76, "\r\n", 0, 7},       {76, "\r\n", 0, 33},      {77, "\n", 9, 31},
+    };
+    for (const Layout& layout : layouts) {
+        std::string text;
+        size_t column = 0;
+        for (size_t i = 0; i < plain.size(); ++i) {
+            if (layout.garbageEvery != 0 && i % layout.garbageEvery == layout.garbageEvery - 1) text += "* \t.";
+            text += plain[i];
+            if (++column == layout.line) {
+                text += layout.lineBreak;
+                column = 0;
+            }
+        }
+        // Each call writes into exactly the room it asks for (ASan holds
+        // it to that).
+        Base64State state;
+        Bytes out;
+        for (size_t at = 0; at < text.size(); at += layout.piece) {
+            const auto piece = static_cast<uint32_t>(std::min(layout.piece, text.size() - at));
+            std::unique_ptr<uint8_t[]> room(new uint8_t[Base64Room(piece)]);
+            const uint32_t size = DecodeBase64(&state, reinterpret_cast<const uint8_t*>(text.data()) + at, piece,
+                                               room.get());
+            out.insert(out.end(), room.get(), room.get() + size);
+        }
+        uint8_t last[3];
+        out.insert(out.end(), last, last + FinishBase64(&state, last));
+        EXPECT_TRUE(out == planted) << "lines of " << layout.line << ", garbage every " << layout.garbageEvery
+                                    << ", pieces of " << layout.piece << ": " << out.size() << " bytes";
     }
 }
 
