@@ -1,4 +1,5 @@
 #include "containers/mail.h"
+#include "containers/ascii_case.h"
 
 #include <cstring>
 
@@ -11,16 +12,6 @@ namespace {
 constexpr uint32_t HeadBytes = 4096;
 
 const uint8_t DbxMessages[8] = {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F};
-
-uint8_t Lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c; }
-
-bool NameIs(const uint8_t* name, uint32_t length, const char* wanted) {
-    uint32_t i = 0;
-    for (; i < length && wanted[i] != '\0'; ++i) {
-        if (Lower(name[i]) != static_cast<uint8_t>(wanted[i])) return false;
-    }
-    return i == length && wanted[i] == '\0';
-}
 
 // "Name:" with a name of printable ASCII, no blank, no colon: the length
 // of the name, or 0 when the line is no header field.
@@ -36,7 +27,7 @@ bool IsCommonMailField(const uint8_t* name, uint32_t length) {
     for (const char* wanted : common) {
         if (NameIs(name, length, wanted)) return true;
     }
-    return length > 2 && Lower(name[0]) == 'x' && name[1] == '-';
+    return length > 2 && AsciiLower(name[0]) == 'x' && name[1] == '-';
 }
 
 // The line at *at (its break not counted); false when the head ends

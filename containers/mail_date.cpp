@@ -1,4 +1,5 @@
 #include "containers/mail_date.h"
+#include "containers/ascii_case.h"
 
 namespace {
 
@@ -12,8 +13,6 @@ struct Token {
 bool IsSeparator(uint8_t c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == '-' || c == '(' || c == ')';
 }
-
-uint8_t Lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c; }
 
 // The number a token of one to four digits spells, or -1.
 int Number(const Token& token) {
@@ -32,12 +31,12 @@ int Month(const Token& token) {
                                           "jul", "aug", "sep", "oct", "nov", "dec"};
     if (token.length < 3 || token.length > 9) return 0;
     for (uint32_t i = 0; i < token.length; ++i) {
-        const uint8_t c = Lower(token.text[i]);
+        const uint8_t c = AsciiLower(token.text[i]);
         if (c < 'a' || c > 'z') return 0;
     }
     for (int m = 0; m < 12; ++m) {
-        if (Lower(token.text[0]) == names[m][0] && Lower(token.text[1]) == names[m][1] &&
-            Lower(token.text[2]) == names[m][2]) {
+        if (AsciiLower(token.text[0]) == names[m][0] && AsciiLower(token.text[1]) == names[m][1] &&
+            AsciiLower(token.text[2]) == names[m][2]) {
             return m + 1;
         }
     }

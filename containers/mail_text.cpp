@@ -1,4 +1,5 @@
 #include "containers/mail_text.h"
+#include "containers/ascii_case.h"
 
 #include "containers/transfer_decode.h"
 
@@ -67,16 +68,6 @@ uint32_t Utf8Sequence(const uint8_t* p, uint32_t left, uint32_t* codePoint) {
     return length;
 }
 
-uint8_t Lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c; }
-
-bool NameIs(const uint8_t* name, uint32_t length, const char* wanted) {
-    uint32_t i = 0;
-    for (; i < length && wanted[i] != '\0'; ++i) {
-        if (Lower(name[i]) != static_cast<uint8_t>(wanted[i])) return false;
-    }
-    return i == length && wanted[i] == '\0';
-}
-
 bool IsBlank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 int HexValue(uint8_t c) {
@@ -122,7 +113,7 @@ bool ParseEncodedWord(const uint8_t* value, uint32_t length, uint32_t at, Encode
         if (word->charset[k] == '*') word->charsetLength = k;
     }
     if (length - i < 5) return false;
-    const uint8_t encoding = Lower(value[i + 1]);
+    const uint8_t encoding = AsciiLower(value[i + 1]);
     if ((encoding != 'b' && encoding != 'q') || value[i + 2] != '?') return false;
     word->encoding = encoding;
     i += 3;
