@@ -1,6 +1,7 @@
 #include "containers/archive_run.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "containers/archive_limits.h"
 #include "containers/archive_texts.h"
@@ -91,6 +92,20 @@ bool OpenWindow(ArchiveRun* run, uint32_t depth, uint32_t index, const ByteSourc
     window->buffer = buffer;
     window->offset = 0;
     window->length = 0;
+    return true;
+}
+
+bool OpenMarkedArchive(ArchiveRun* run, uint32_t depth, const ByteSource* source, uint64_t start, const uint8_t* mark,
+                       uint32_t markSize, SourceWindow* window) {
+    if (!OpenWindow(run, depth, 0, source, window)) {
+        NoteUnread(run, depth, start, archive_why::NoMemory);
+        return false;
+    }
+    const ByteView found = WindowView(window, start, markSize);
+    if (found.size < markSize || std::memcmp(found.data, mark, markSize) != 0) {
+        NoteDamage(run, depth, start, archive_why::NoSignature);
+        return false;
+    }
     return true;
 }
 

@@ -60,6 +60,12 @@ struct DecodedEntry {
 // A window of the level's own; false when memory is short.
 bool OpenWindow(ArchiveRun* run, uint32_t depth, uint32_t index, const ByteSource* source, SourceWindow* window);
 
+// The first step of a reader whose archive begins with a mark (RAR 4,
+// RAR5): the level's first window, and the mark at start. False, with the
+// reason noted, when either is missing.
+bool OpenMarkedArchive(ArchiveRun* run, uint32_t depth, const ByteSource* source, uint64_t start, const uint8_t* mark,
+                       uint32_t markSize, SourceWindow* window);
+
 // The level's prefix, to which the reader appends the entry's own name.
 EntryText EntryName(const ArchiveRun& run, uint32_t depth);
 

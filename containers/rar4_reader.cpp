@@ -154,15 +154,7 @@ void ReadRar4(ArchiveRun* run, const ByteSource& source, uint64_t start, uint32_
     r.run = run;
     r.source = &source;
     r.depth = depth;
-    if (!OpenWindow(run, depth, 0, &source, &r.window)) {
-        NoteUnread(run, depth, start, archive_why::NoMemory);
-        return;
-    }
-    const ByteView marker = WindowView(&r.window, start, MarkerSize);
-    if (marker.size < MarkerSize || std::memcmp(marker.data, Marker, MarkerSize) != 0) {
-        NoteDamage(run, depth, start, archive_why::NoSignature);
-        return;
-    }
+    if (!OpenMarkedArchive(run, depth, &source, start, Marker, MarkerSize, &r.window)) return;
     // Every block is at least 7 bytes long, so the chain only goes forward.
     uint64_t at = start + MarkerSize;
     for (uint32_t i = 0; i < MostArchiveEntries; ++i) {

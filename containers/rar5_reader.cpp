@@ -186,15 +186,7 @@ void ReadRar5(ArchiveRun* run, const ByteSource& source, uint64_t start, uint32_
     r.run = run;
     r.source = &source;
     r.depth = depth;
-    if (!OpenWindow(run, depth, 0, &source, &r.window)) {
-        NoteUnread(run, depth, start, archive_why::NoMemory);
-        return;
-    }
-    const ByteView signature = WindowView(&r.window, start, SignatureSize);
-    if (signature.size < SignatureSize || std::memcmp(signature.data, Signature, SignatureSize) != 0) {
-        NoteDamage(run, depth, start, archive_why::NoSignature);
-        return;
-    }
+    if (!OpenMarkedArchive(run, depth, &source, start, Signature, SignatureSize, &r.window)) return;
     // Every header is at least six bytes long, so the chain only goes forward.
     uint64_t at = start + SignatureSize;
     for (uint32_t i = 0; i < MostArchiveEntries; ++i) {
