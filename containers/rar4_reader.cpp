@@ -1,7 +1,6 @@
 // RAR 1.5 to 4.x archives: a chain of blocks after the marker, each behind a
 // header that gives its size. Only file headers are looked into, and only
 // stored files are read; there is no decompressor.
-#include <cstring>
 
 #include "containers/archive_limits.h"
 #include "containers/archive_run.h"

@@ -2,7 +2,6 @@
 // CRC-32 and size as variable-length integers, followed by their data area.
 // Only file headers are looked into, and only stored files are read; there
 // is no decompressor.
-#include <cstring>
 
 #include "containers/archive_limits.h"
 #include "containers/archive_run.h"
