@@ -34,7 +34,11 @@ constexpr uint32_t ItemTextBound = 255;
 struct ContainedItem {
     const uint8_t* data = nullptr;  // valid only during the call of the sink
     uint32_t size = 0;              // at most ItemBound
-    bool cut = false;               // the item had more bytes than ItemBound
+    // Not all of the item's bytes are here: it had more than ItemBound; or
+    // it is a mail attachment that does not begin as a program ("MZ"),
+    // handed over with only its first bytes, cut, since nothing in it
+    // could be found. An attachment shorter than two bytes comes whole.
+    bool cut = false;
 
     // UTF-8, NUL-terminated, at most ItemTextBound bytes, never null. Data
     // only: a name may hold "..", a drive letter, a separator or control

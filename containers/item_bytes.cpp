@@ -47,10 +47,12 @@ void ItemBytes::Commit(uint32_t produced) {
         cut_ = true;
         return;
     }
+    const bool undecided = size_ < 2;
     if (produced > ItemBound - size_) {
         size_ = ItemBound;
         cut_ = true;
     } else {
         size_ += produced;
     }
+    if (undecided && size_ >= 2 && (data_[0] != 'M' || data_[1] != 'Z')) cut_ = true;
 }

@@ -1,6 +1,9 @@
 // The bytes of the attachment being decoded: one buffer, grown as an
 // attachment needs it up to ItemBound and reused for the next one. What an
 // attachment holds beyond ItemBound is not stored; the item is marked cut.
+// Only a program can hold a finding, and a program begins with "MZ": once
+// the first two bytes are known to be something else, the item is marked
+// cut as well, so that the rest is not decoded for nothing.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +34,11 @@ public:
     const uint8_t* data() const { return data_; }
     uint32_t size() const { return size_; }
     bool cut() const { return cut_; }
-    // Nothing more can be stored: a decoder may stop decoding.
+    // Nothing more is wanted: a decoder may stop decoding.
     bool done() const { return cut_; }
+    // Until the item is known to begin as a program or not, a decoder
+    // keeps its steps small, so that little is decoded before it is known.
+    bool undecided() const { return size_ < 2 && !cut_; }
 
 private:
     uint8_t* data_ = nullptr;

@@ -7,8 +7,11 @@
 
 namespace {
 
-// Base64 is decoded in slices whose output fits one step of the item.
+// Base64 is decoded in slices whose output fits one step of the item; the
+// first slices are short, since most attachments are not programs and
+// only their first two bytes are wanted.
 constexpr uint32_t Base64Slice = 32u << 10;
+constexpr uint32_t Base64FirstSlice = 256;
 static_assert(Base64Room(Base64Slice) <= ItemStepBytes, "a slice's output must fit one step");
 static_assert(QpRoom(MailLineBound) <= ItemStepBytes, "a line's output must fit one step");
 
@@ -183,11 +186,15 @@ void MimeParser::Line(const uint8_t* line, uint32_t length, bool startsLine, boo
                 return;
             }
             if (!item_.done()) item_.Commit(DecodeUuLine(line, content, item_.Target(UuLineRoom)));
+            // A block in a text part still needs its "end" line, for the
+            // text that follows; a part's block only its boundary.
+            if (item_.done() && !uuInText_) mode_ = Mode::Skip;
             return;
         case Mode::Qp:
             if (!item_.done()) {
                 item_.Commit(DecodeQp(&qp_, line, content, startsLine, complete, item_.Target(QpRoom(content))));
             }
+            if (item_.done()) mode_ = Mode::Skip;  // the rest is passed over; the item goes when the part ends
             return;
         case Mode::Base64:
         case Mode::Raw:
@@ -364,7 +371,7 @@ void MimeParser::Content(const uint8_t* data, size_t size) {
 
 void MimeParser::AppendBase64(const uint8_t* data, size_t size) {
     while (size > 0 && !item_.done()) {
-        const uint32_t slice = Narrow(size, Base64Slice);
+        const uint32_t slice = Narrow(size, item_.undecided() ? Base64FirstSlice : Base64Slice);
         uint8_t* out = item_.Target(Base64Room(slice));
         item_.Commit(DecodeBase64(&base64_, data, slice, out));
         data += slice;
