@@ -3,12 +3,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "containers/contained.h"
+#include "containers/mime_parser.h"
 
 ContainerOutcome ReadDbx(const ByteSource& source, ItemSink sink, void* context);
 ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context);
 ContainerOutcome ReadMessageFile(const ByteSource& source, ItemSink sink, void* context);
+
+// What the readers that go front to back (mbox, a single message) hold:
+// the parser and one chunk of the file at a time.
+struct MailStream {
+    std::unique_ptr<MimeParser> parser;
+    std::unique_ptr<uint8_t[]> buffer;  // MailChunkBytes
+};
+// False, the outcome saying that memory ran short, when either cannot be had.
+bool OpenMailStream(ItemSink sink, void* context, MailStream* stream, ContainerOutcome* outcome);
+// What the parser counted, into the outcome.
+void CountMailStream(const MimeParser& parser, ContainerOutcome* outcome);
 
 // An mbox separator's first line: "From <sender> " followed by what a
 // postmark carries, a time (hh:mm) or a year. line: without its break.

@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "containers/mail_bounds.h"
 #include "containers/mail_readers.h"
@@ -93,14 +91,10 @@ bool LooksLikePostmark(const uint8_t* line, uint32_t length) {
 
 ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context) {
     ContainerOutcome outcome;
-    std::unique_ptr<MimeParser> parser(new (std::nothrow) MimeParser(sink, context));
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[MailChunkBytes]);
-    if (!parser || !buffer || !parser->Prepare()) {
-        outcome.damaged = true;
-        outcome.why = mail_why::NoMemory;
-        return outcome;
-    }
-    uint8_t* const base = buffer.get();
+    MailStream stream;
+    if (!OpenMailStream(sink, context, &stream, &outcome)) return outcome;
+    MimeParser* const parser = stream.parser.get();
+    uint8_t* const base = stream.buffer.get();
     // The buffer starts with History bytes that were there before (the
     // file's start counts as after an empty line), then bytes not yet fed.
     for (uint32_t i = 0; i < History; ++i) base[i] = '\n';
@@ -175,8 +169,6 @@ ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context
         std::memmove(base, stop - History, kept);
     }
     if (open && !parser->stopped()) parser->Finish();
-    outcome.items = parser->items();
-    outcome.notExamined = parser->notExamined();
-    outcome.stopped = parser->stopped();
+    CountMailStream(*parser, &outcome);
     return outcome;
 }
