@@ -10,7 +10,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 note=${1:-}
-[ -z "$note" ] || { mkdir -p "$(dirname "$note")"; rm -f "$note"; }
+[ -z "$note" ] || mkdir -p "$(dirname "$note")"
 
 # cmake/make/g++: native build; clang + libclang-rt-dev: libFuzzer and the
 # sanitizer runtimes; libgtest-dev: native GoogleTest; googletest: its sources,
@@ -44,6 +44,14 @@ missing_of() {
 missing=$(missing_of $PACKAGES)
 wine32_missing=""
 [ $wants_wine32 = no ] || wine32_missing=$(missing_of $WINE32)
+# A note younger than an hour says 32-bit Wine could not be had just now
+# (the stages of one `make test` each ask): the mirror is not asked again
+# until then. Delete the note to ask at once.
+if [ -z "$missing" ] && [ -n "$wine32_missing" ] && [ -n "$note" ] && [ -s "$note" ] &&
+    [ -n "$(find "$note" -mmin -60 2>/dev/null)" ]; then
+    exit 0
+fi
+[ -z "$note" ] || rm -f "$note"
 [ -n "$missing$wine32_missing" ] || exit 0
 
 echo "install-deps: installing$missing$wine32_missing"
