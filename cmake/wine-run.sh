@@ -97,4 +97,11 @@ if [ ! -f "$marker" ]; then
     ) 9>"$prefix.lock"
 fi
 
+# The session's own programs (services, devices) start with the first
+# program of a session and keep its standard streams: a crash of one of them
+# under load would be written into that program's output, which the tests
+# read. So a session is started here by a program with no streams, and
+# kept for a moment after its last program, so that the program joins it.
+"${VELMORA_WINESERVER:-/usr/lib/wine/wineserver}" -p2 >/dev/null 2>&1 || true
+"$WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
 exec "$WINE" "$@"
