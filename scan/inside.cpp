@@ -47,6 +47,21 @@ void AppendShown(std::string* out, const char* text) {
     }
 }
 
+// " (subject, date, name)" for a message's attachment, " (name)" for an
+// entry: how the user finds what a row is about.
+std::string ItemNamed(const ContainedItem& item, bool mail) {
+    std::string text = " (";
+    if (mail) {
+        AppendShown(&text, item.subject);
+        text.append(", ");
+        AppendShown(&text, item.date);
+        text.append(", ");
+    }
+    AppendShown(&text, item.name);
+    text.push_back(')');
+    return text;
+}
+
 struct Inspection {
     const char* path = nullptr;
     bool report = false;
@@ -60,15 +75,7 @@ struct Inspection {
 void ReportFinding(Inspection* in, const ContainedItem& item, bool infected, ThreatName threat) {
     std::string status = in->mail ? (infected ? MailInfectedPrefix : MailWarningPrefix)
                                   : (infected ? ArchiveInfectedPrefix : ArchiveWarningPrefix);
-    status.append(threat != nullptr ? threat->text : "").append(" (");
-    if (in->mail) {
-        AppendShown(&status, item.subject);
-        status.append(", ");
-        AppendShown(&status, item.date);
-        status.append(", ");
-    }
-    AppendShown(&status, item.name);
-    status.push_back(')');
+    status.append(threat != nullptr ? threat->text : "").append(ItemNamed(item, in->mail));
     AddResultRow(in->path, status.c_str());
 }
 
@@ -77,13 +84,7 @@ bool OnItem(void* context, const ContainedItem& item) {
     if (!StillScanning()) return false;
     if (item.crcMismatch) {
         in->result.noted = true;
-        if (in->report) {
-            std::string status = CrcMismatchText;
-            status.append(" (");
-            AppendShown(&status, item.name);
-            status.push_back(')');
-            AddResultRow(in->path, status.c_str());
-        }
+        if (in->report) AddResultRow(in->path, (std::string(CrcMismatchText) + ItemNamed(item, false)).c_str());
     }
     FileCheckContext check;
     const Verdict verdict = DetectThreatInMemory(&check, item.data, item.size);
