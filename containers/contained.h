@@ -16,6 +16,12 @@ struct ByteSource {
     uint64_t size = 0;
 };
 
+// The one check of a span a file names: length <= size && offset <= size -
+// length, which cannot wrap, for 64-bit offsets.
+inline bool SpanFits(uint64_t size, uint64_t offset, uint64_t length) {
+    return length <= size && offset <= size - length;
+}
+
 // A source over bytes in memory, which must outlive it.
 struct MemoryBytes {
     const uint8_t* data;

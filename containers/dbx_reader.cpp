@@ -177,7 +177,7 @@ bool DbxReading::FirstBlock(uint32_t info, uint32_t* block, bool* hasText) {
     ReadLe8(head, InfoIndexCount, &count);
     const uint32_t indexBytes = uint32_t{count} * 4;
     if (marker != info || indexBytes > bodyLength ||
-        !MailSpanFits(source.size, uint64_t{info} + InfoHeaderBytes, bodyLength)) {
+        !SpanFits(source.size, uint64_t{info} + InfoHeaderBytes, bodyLength)) {
         return Damaged(info, mail_why::BadMessageInfo);
     }
     if (count == 0) return true;
@@ -222,7 +222,7 @@ bool DbxReading::Chain(uint32_t block) {
         ReadLe32(head, BlockTextLength, &textLength);
         ReadLe32(head, BlockNext, &next);
         const uint64_t text = uint64_t{block} + BlockHeaderBytes;
-        if (marker != block || textLength > bodyLength || !MailSpanFits(source.size, text, bodyLength)) {
+        if (marker != block || textLength > bodyLength || !SpanFits(source.size, text, bodyLength)) {
             return Damaged(block, mail_why::BadChain);
         }
         uint64_t cost = uint64_t{BlockHeaderBytes} + bodyLength;

@@ -5,11 +5,11 @@
 const uint8_t* WindowAt(MailWindow* window, uint64_t offset, uint32_t length, WindowFailure* failure) {
     *failure = WindowFailure::None;
     const uint64_t fileSize = window->source->size;
-    if (length > window->capacity || !MailSpanFits(fileSize, offset, length)) {
+    if (length > window->capacity || !SpanFits(fileSize, offset, length)) {
         *failure = WindowFailure::Outside;
         return nullptr;
     }
-    if (offset >= window->start && MailSpanFits(window->size, offset - window->start, length)) {
+    if (offset >= window->start && SpanFits(window->size, offset - window->start, length)) {
         return window->buffer + (offset - window->start);
     }
     const bool continues = offset >= window->start && offset - window->start <= uint64_t{window->size} + window->capacity;

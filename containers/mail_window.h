@@ -28,7 +28,3 @@ enum class WindowFailure {
 // or null with the reason.
 const uint8_t* WindowAt(MailWindow* window, uint64_t offset, uint32_t length, WindowFailure* failure);
 
-// length <= size && offset <= size - length, for 64-bit offsets.
-inline bool MailSpanFits(uint64_t size, uint64_t offset, uint64_t length) {
-    return length <= size && offset <= size - length;
-}

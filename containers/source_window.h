@@ -25,7 +25,3 @@ ByteView WindowView(SourceWindow* window, uint64_t offset, uint32_t count);
 // rest straight from the source in one read. Returns how many it copied.
 uint32_t WindowCopy(SourceWindow* window, uint64_t offset, uint8_t* out, uint32_t count);
 
-// length <= size && offset <= size - length, for 64-bit offsets.
-inline bool SpanFits(uint64_t size, uint64_t offset, uint64_t length) {
-    return length <= size && offset <= size - length;
-}
