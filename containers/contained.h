@@ -43,7 +43,8 @@ struct ContainedItem {
     // Not all of the item's bytes are here: it had more than ItemBound; or
     // it is a mail attachment that does not begin as a program ("MZ"),
     // handed over with only its first bytes, cut, since nothing in it
-    // could be found. An attachment shorter than two bytes comes whole.
+    // could be found; or the reader was told by an ItemReach that no more
+    // of it is wanted. An attachment shorter than two bytes comes whole.
     bool cut = false;
 
     // UTF-8, NUL-terminated, at most ItemTextBound bytes, never null. Data
@@ -57,6 +58,12 @@ struct ContainedItem {
     bool crcMismatch = false;  // archive: the stored CRC-32 does not match the bytes
     uint32_t depth = 0;        // archive: 0 for an entry of the file itself, 1 inside an entry, ...
 };
+
+// How many leading bytes of an item whoever takes the items will read,
+// asked with the first size bytes decoded so far. A reader that is told
+// no more than size stops decoding that item and hands it over cut: what
+// follows is not wanted.
+using ItemReach = uint64_t (*)(const uint8_t* data, size_t size);
 
 // Called for each item in the order the container holds them; false stops
 // the reading (a scan that is stopped).

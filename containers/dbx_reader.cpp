@@ -56,7 +56,7 @@ struct TreeLevel {
 };
 
 struct DbxReading {
-    DbxReading(const ByteSource& s, ItemSink sink, void* context) : source(s), parser(sink, context) {}
+    DbxReading(const ByteSource& s, const MailTaker& taker) : source(s), parser(taker) {}
 
     const ByteSource& source;
     MimeParser parser;
@@ -275,8 +275,8 @@ bool DbxReading::Message(uint32_t info) {
 
 }  // namespace
 
-ContainerOutcome ReadDbx(const ByteSource& source, ItemSink sink, void* context) {
-    std::unique_ptr<DbxReading> reading(new (std::nothrow) DbxReading(source, sink, context));
+ContainerOutcome ReadDbx(const ByteSource& source, const MailTaker& taker) {
+    std::unique_ptr<DbxReading> reading(new (std::nothrow) DbxReading(source, taker));
     std::unique_ptr<uint8_t[]> indexBuffer(new (std::nothrow) uint8_t[DbxIndexWindowBytes]);
     std::unique_ptr<uint8_t[]> chainBuffer(new (std::nothrow) uint8_t[MailChunkBytes]);
     if (!reading || !indexBuffer || !chainBuffer || !reading->parser.Prepare()) {

@@ -6,6 +6,9 @@ namespace {
 
 constexpr uint32_t FirstCapacity = 64u << 10;
 constexpr uint32_t MostCapacity = ItemBound + ItemStepBytes;
+// Detection reads a program's head and the 32 KiB after its first 4 KiB:
+// it is asked first once those are decoded, since it needs them anyway.
+constexpr uint32_t FirstAsk = 36u << 10;
 
 }  // namespace
 
@@ -23,6 +26,7 @@ void ItemBytes::Reset() {
     size_ = 0;
     cut_ = false;
     toScratch_ = false;
+    nextAsk_ = FirstAsk;
 }
 
 uint8_t* ItemBytes::Target(uint32_t need) {
@@ -55,4 +59,11 @@ void ItemBytes::Commit(uint32_t produced) {
         size_ += produced;
     }
     if (undecided && size_ >= 2 && (data_[0] != 'M' || data_[1] != 'Z')) cut_ = true;
+    if (cut_ || reach_ == nullptr || size_ < nextAsk_) return;
+    const uint64_t reach = reach_(data_, size_);
+    if (reach <= size_) {
+        cut_ = true;
+    } else {
+        nextAsk_ = reach < ItemBound ? static_cast<uint32_t>(reach) : ItemBound;
+    }
 }

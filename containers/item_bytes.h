@@ -3,7 +3,8 @@
 // attachment holds beyond ItemBound is not stored; the item is marked cut.
 // Only a program can hold a finding, and a program begins with "MZ": once
 // the first two bytes are known to be something else, the item is marked
-// cut as well, so that the rest is not decoded for nothing.
+// cut as well, so that the rest is not decoded for nothing. And with a
+// reach, a program is decoded only as far as its examiner reads it.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ public:
 
     // False when not even the first room could be had.
     bool Prepare();
+    void SetReach(ItemReach reach) { reach_ = reach; }
     void Reset();
 
     // Room for need (at most ItemStepBytes) bytes of the next step: in the
@@ -39,6 +41,9 @@ public:
     // Until the item is known to begin as a program or not, a decoder
     // keeps its steps small, so that little is decoded before it is known.
     bool undecided() const { return size_ < 2 && !cut_; }
+    // Bytes still to be decoded before the reach is asked again: a decoder
+    // need not produce more than this in one step.
+    uint32_t wanted() const { return reach_ == nullptr || nextAsk_ <= size_ ? ItemBound : nextAsk_ - size_; }
 
 private:
     uint8_t* data_ = nullptr;
@@ -47,4 +52,6 @@ private:
     uint8_t* scratch_ = nullptr;
     bool toScratch_ = false;
     bool cut_ = false;
+    ItemReach reach_ = nullptr;
+    uint32_t nextAsk_ = 0;  // the size at which the reach is asked next
 };

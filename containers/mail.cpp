@@ -93,14 +93,16 @@ ContainerKind RecognizeMail(const uint8_t* head, uint32_t length) {
     return LooksLikeMessage(head, length) ? ContainerKind::MailMessage : ContainerKind::None;
 }
 
-ContainerOutcome ReadMail(ContainerKind kind, const ByteSource& source, ItemSink sink, void* context) {
+ContainerOutcome ReadMail(ContainerKind kind, const ByteSource& source, ItemSink sink, void* context,
+                          ItemReach reach) {
+    const MailTaker taker{sink, context, reach};
     switch (kind) {
         case ContainerKind::OutlookExpress:
-            return ReadDbx(source, sink, context);
+            return ReadDbx(source, taker);
         case ContainerKind::Mbox:
-            return ReadMbox(source, sink, context);
+            return ReadMbox(source, taker);
         case ContainerKind::MailMessage:
-            return ReadMessageFile(source, sink, context);
+            return ReadMessageFile(source, taker);
         default:
             return ContainerOutcome{};
     }

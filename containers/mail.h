@@ -13,4 +13,7 @@
 // them, else None.
 ContainerKind RecognizeMail(const uint8_t* head, uint32_t length);
 
-ContainerOutcome ReadMail(ContainerKind kind, const ByteSource& source, ItemSink sink, void* context);
+// With reach, an attachment is decoded only as far as reach says its bytes
+// are wanted; without, whole (up to ItemBound).
+ContainerOutcome ReadMail(ContainerKind kind, const ByteSource& source, ItemSink sink, void* context,
+                          ItemReach reach = nullptr);

@@ -8,9 +8,9 @@
 #include "containers/contained.h"
 #include "containers/mime_parser.h"
 
-ContainerOutcome ReadDbx(const ByteSource& source, ItemSink sink, void* context);
-ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context);
-ContainerOutcome ReadMessageFile(const ByteSource& source, ItemSink sink, void* context);
+ContainerOutcome ReadDbx(const ByteSource& source, const MailTaker& taker);
+ContainerOutcome ReadMbox(const ByteSource& source, const MailTaker& taker);
+ContainerOutcome ReadMessageFile(const ByteSource& source, const MailTaker& taker);
 
 // What the readers that go front to back (mbox, a single message) hold:
 // the parser and one chunk of the file at a time.
@@ -19,7 +19,7 @@ struct MailStream {
     std::unique_ptr<uint8_t[]> buffer;  // MailChunkBytes
 };
 // False, the outcome saying that memory ran short, when either cannot be had.
-bool OpenMailStream(ItemSink sink, void* context, MailStream* stream, ContainerOutcome* outcome);
+bool OpenMailStream(const MailTaker& taker, MailStream* stream, ContainerOutcome* outcome);
 // What the parser counted, into the outcome.
 void CountMailStream(const MimeParser& parser, ContainerOutcome* outcome);
 

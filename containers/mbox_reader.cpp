@@ -89,10 +89,10 @@ bool LooksLikePostmark(const uint8_t* line, uint32_t length) {
     return false;
 }
 
-ContainerOutcome ReadMbox(const ByteSource& source, ItemSink sink, void* context) {
+ContainerOutcome ReadMbox(const ByteSource& source, const MailTaker& taker) {
     ContainerOutcome outcome;
     MailStream stream;
-    if (!OpenMailStream(sink, context, &stream, &outcome)) return outcome;
+    if (!OpenMailStream(taker, &stream, &outcome)) return outcome;
     MimeParser* const parser = stream.parser.get();
     uint8_t* const base = stream.buffer.get();
     // The buffer starts with History bytes that were there before (the

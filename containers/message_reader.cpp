@@ -6,8 +6,8 @@
 #include "containers/mail_readers.h"
 #include "containers/mime_parser.h"
 
-bool OpenMailStream(ItemSink sink, void* context, MailStream* stream, ContainerOutcome* outcome) {
-    stream->parser.reset(new (std::nothrow) MimeParser(sink, context));
+bool OpenMailStream(const MailTaker& taker, MailStream* stream, ContainerOutcome* outcome) {
+    stream->parser.reset(new (std::nothrow) MimeParser(taker));
     stream->buffer.reset(new (std::nothrow) uint8_t[MailChunkBytes]);
     if (stream->parser && stream->buffer && stream->parser->Prepare()) return true;
     outcome->damaged = true;
@@ -21,10 +21,10 @@ void CountMailStream(const MimeParser& parser, ContainerOutcome* outcome) {
     outcome->stopped = parser.stopped();
 }
 
-ContainerOutcome ReadMessageFile(const ByteSource& source, ItemSink sink, void* context) {
+ContainerOutcome ReadMessageFile(const ByteSource& source, const MailTaker& taker) {
     ContainerOutcome outcome;
     MailStream stream;
-    if (!OpenMailStream(sink, context, &stream, &outcome)) return outcome;
+    if (!OpenMailStream(taker, &stream, &outcome)) return outcome;
     MimeParser* const parser = stream.parser.get();
     uint8_t* const buffer = stream.buffer.get();
     parser->Begin(0);

@@ -23,6 +23,10 @@ uint32_t Narrow(size_t n, uint32_t bound) { return n < bound ? static_cast<uint3
 
 MimeParser::MimeParser(ItemSink sink, void* context) : sink_(sink), context_(context) {}
 
+MimeParser::MimeParser(const MailTaker& taker) : sink_(taker.sink), context_(taker.context) {
+    item_.SetReach(taker.reach);
+}
+
 MimeParser::~MimeParser() {
     std::free(header_);
     std::free(carry_);
@@ -371,7 +375,11 @@ void MimeParser::Content(const uint8_t* data, size_t size) {
 
 void MimeParser::AppendBase64(const uint8_t* data, size_t size) {
     while (size > 0 && !item_.done()) {
-        const uint32_t slice = Narrow(size, item_.undecided() ? Base64FirstSlice : Base64Slice);
+        // Four characters give three bytes: a slice need not decode more
+        // than is wanted before the reach is asked again.
+        const uint32_t wanted = item_.wanted();
+        const uint32_t most = wanted < Base64Slice / 4 * 3 ? (wanted / 3 + 1) * 4 : Base64Slice;
+        const uint32_t slice = Narrow(size, item_.undecided() ? Base64FirstSlice : most);
         uint8_t* out = item_.Target(Base64Room(slice));
         item_.Commit(DecodeBase64(&base64_, data, slice, out));
         data += slice;

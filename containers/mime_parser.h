@@ -14,9 +14,17 @@
 #include "containers/mail_text.h"
 #include "containers/transfer_decode.h"
 
+// Who takes a parser's items, and how far into each it reads (null: all).
+struct MailTaker {
+    ItemSink sink = nullptr;
+    void* context = nullptr;
+    ItemReach reach = nullptr;
+};
+
 class MimeParser {
 public:
     MimeParser(ItemSink sink, void* context);
+    explicit MimeParser(const MailTaker& taker);
     MimeParser(const MimeParser&) = delete;
     MimeParser& operator=(const MimeParser&) = delete;
     ~MimeParser();

@@ -82,3 +82,11 @@ Verdict DetectThreatInMemory(FileCheckContext* context, const uint8_t* data, siz
     OpenMemoryView(&view, data, size);
     return DetectThroughView(&view, &context->threatName);
 }
+
+uint64_t DetectionReach(const uint8_t* data, size_t size) {
+    FileView view;
+    OpenMemoryView(&view, data, size);
+    ThreatName found = nullptr;
+    DetectThroughView(&view, &found);
+    return view.reach;
+}

@@ -18,6 +18,12 @@ Verdict DetectThreatInView(FileView* view, ThreatName* found);
 // context's file is not used.
 Verdict DetectThreatInMemory(FileCheckContext* context, const uint8_t* data, size_t size);
 
+// How many leading bytes detection reads of something whose first size
+// bytes are these. When it is at most size, detection over any longer
+// thing that begins with them gives the verdict it gives over them: what
+// follows need not be had (an attachment still being decoded).
+uint64_t DetectionReach(const uint8_t* data, size_t size);
+
 // The Elkern detectors over a view of the file. A finding names its threat
 // in *found; a clean file leaves it alone.
 Verdict DetectElkernAB(FileView* view, ThreatName* found);

@@ -19,6 +19,13 @@ bool Holds(uint32_t start, uint32_t length, int64_t position, uint32_t count) {
     return position >= start && position + count <= static_cast<int64_t>(start) + length;
 }
 
+// Every read and every test of the size asks here first.
+void Want(FileView* view, int64_t position, uint32_t count) {
+    if (position < 0 || position > LargestFilePosition) return;  // no source has such bytes
+    const uint64_t end = static_cast<uint64_t>(position) + count;
+    if (end > view->reach) view->reach = end;
+}
+
 // Bytes from the source itself, for what the view does not hold.
 uint32_t SourceRead(const FileView& view, int64_t position, uint8_t* buffer, uint32_t count) {
     if (view.memory != nullptr) {
@@ -75,6 +82,7 @@ uint32_t Classify(FileView* view) {
     // width before it is multiplied.
     const uint32_t size = PeFixedHeaderSize + PeSectionEntrySize * sections;
     const auto start = static_cast<uint32_t>(lfanew);
+    Want(view, start, size);
     if (Holds(0, view->headLength, start, size)) {
         view->peHeaders = ByteBlock{view->head + start, size};
     } else if (view->sizeKnown && (size > view->size || start > view->size - size)) {
@@ -94,6 +102,7 @@ uint32_t Classify(FileView* view) {
 }
 
 void ReadHead(FileView* view) {
+    Want(view, 0, ViewHeadSize);
     uint32_t want = ViewHeadSize;
     if (view->sizeKnown && view->size < want) want = view->size;
     uint32_t got = 0;
@@ -137,6 +146,7 @@ void OpenMemoryView(FileView* view, const uint8_t* data, size_t size) {
 namespace {
 
 uint32_t ViewCopyAt(FileView* view, int64_t position, uint8_t* bytes, uint32_t count) {
+    Want(view, position, count);
     if (position < 0 || position > LargestFilePosition) return 0;
     if (view->sizeKnown) {
         // Nothing is read at or past the end of the file.
@@ -174,6 +184,7 @@ bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32
     // Positions are signed 32-bit: a region that starts or ends beyond them
     // cannot be read whole.
     if (length > LargestFilePosition || offset > LargestFilePosition - length) return false;
+    Want(view, offset, length);
     for (const RegionSum& sum : view->sums) {
         if (sum.valid && sum.offset == offset && sum.length == length) {
             if (sum.whole) *checksum = sum.crc;

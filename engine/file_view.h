@@ -47,6 +47,11 @@ struct FileView {
     RegionSum sums[2];
     uint32_t nextSum = 0;
 
+    // The end of the furthest bytes any read asked for, whether or not the
+    // source had them: over the first bytes of something longer, it tells
+    // whether what followed them could have mattered.
+    uint64_t reach = 0;
+
     FileView() = default;
     FileView(const FileView&) = delete;
     FileView& operator=(const FileView&) = delete;

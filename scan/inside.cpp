@@ -153,7 +153,7 @@ InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, bo
         case ContainerKind::Mbox:
         case ContainerKind::MailMessage:
             in.mail = true;
-            outcome = ReadMail(kind, source, OnItem, &in);
+            outcome = ReadMail(kind, source, OnItem, &in, DetectionReach);
             break;
         case ContainerKind::Zip:
         case ContainerKind::Rar4:
