@@ -105,6 +105,7 @@ Pending pending[3];
 size_t pendingCount = 0;
 size_t pendingNext = 0;
 bool stopped = false;
+TreeLimits limits;
 
 uint64_t Device(const struct stat& info) { return static_cast<uint64_t>(info.st_dev); }
 uint64_t Inode(const struct stat& info) { return static_cast<uint64_t>(info.st_ino); }
@@ -184,14 +185,14 @@ void EnterUnopened(int error) {
 }
 
 bool Skipped(const Entry& entry) {
-    return treeLimits.skipFolder && entry.device == treeLimits.skipDevice && entry.inode == treeLimits.skipInode;
+    return limits.skipFolder && entry.device == limits.skipDevice && entry.inode == limits.skipInode;
 }
 
 // entry is copied: the level it comes from may move when a deeper one is
 // added.
 void Descend(const Entry entry) {
     if (Skipped(entry)) return;
-    if (treeLimits.stayOnDevice && entry.device != levels[0].device) {
+    if (limits.stayOnDevice && entry.device != levels[0].device) {
         shownPath.push_back('/');
         Queue(TreeEvent::FolderProblem, FolderProblem::OtherDevice);
         return;
@@ -274,7 +275,8 @@ bool Move() {
 
 }  // namespace
 
-void OpenTree(const HandledEntry& start) {
+void OpenTree(const HandledEntry& start, const TreeLimits& given) {
+    limits = given;
     while (!levels.empty()) {
         CloseLevel(&levels.back());
         levels.pop();

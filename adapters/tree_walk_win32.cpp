@@ -61,6 +61,7 @@ size_t depth = 0;
 char shown[ObjectPathSize];
 char reach[ObjectPathSize];
 bool stopped = false;
+TreeLimits limits;
 bool startPending = false;
 DWORD startError = 0;  // why the starting folder cannot be listed
 // The entry in hand, from the family's find functions.
@@ -140,10 +141,10 @@ Found CurrentEntry() {
 bool Skipped() {
     uint64_t device = 0;
     uint64_t inode = 0;
-    if (treeLimits.skipFolder) {
-        return FolderIdentity(reach, &device, &inode) && device == treeLimits.skipDevice && inode == treeLimits.skipInode;
+    if (limits.skipFolder) {
+        return FolderIdentity(reach, &device, &inode) && device == limits.skipDevice && inode == limits.skipInode;
     }
-    const char* given = treeLimits.skipPath;
+    const char* given = limits.skipPath;
     if (given == nullptr) return false;
     const size_t length = std::strlen(given);
     const size_t own = std::strlen(shown);
@@ -309,7 +310,7 @@ bool TakeEntry(Level& level, TreeStep* step) {
         return true;
     }
     if (Skipped()) return false;
-    if (treeLimits.stayOnDevice && (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (limits.stayOnDevice && (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         uint32_t length = static_cast<uint32_t>(std::strlen(shown));
         AppendSeparator(shown, &length);
         step->event = TreeEvent::FolderProblem;
@@ -344,7 +345,8 @@ DWORD StartReach(const char* given, uint32_t* units) {
 
 }  // namespace
 
-void OpenTree(const HandledEntry& start) {
+void OpenTree(const HandledEntry& start, const TreeLimits& given) {
+    limits = given;
     while (depth > 0) CloseLevel(&levels[--depth]);
     stopped = false;
     shown[0] = reach[0] = '\0';

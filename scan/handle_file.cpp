@@ -76,7 +76,7 @@ Verdict DetectOwnAndInside(const HandledEntry& file, FileCheckContext* context, 
     FileView view;
     OpenFileView(&view, context->file);
     const Verdict verdict = DetectThreatInView(&view, &context->threatName);
-    if (inside) ExamineInside(&view, context->file, file.path, true);
+    if (inside) ExamineInside(&view, context->file, file.path, nullptr);
     return verdict;
 }
 

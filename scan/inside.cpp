@@ -62,9 +62,14 @@ std::string ItemNamed(const ContainedItem& item, bool mail) {
     return text;
 }
 
+// A record holds at most this much text: a reader that finds more leaves
+// the file to the handling, which reports as it reads.
+constexpr size_t RecordBound = 32u << 10;
+
 struct Inspection {
     const char* path = nullptr;
-    bool report = false;
+    InsideRecord* record = nullptr;  // null: report at once
+    bool full = false;               // the record could not take a row
     bool mail = false;
     InsideResult result;
     bool infected = false;  // any item of this file
@@ -72,11 +77,23 @@ struct Inspection {
     uint32_t lastMessage = 0;  // the last message counted as infected
 };
 
+void AddRow(Inspection* in, const std::string& status) {
+    if (in->record == nullptr) {
+        AddResultRow(in->path, status.c_str());
+    } else if (in->record->statuses.size() + status.size() < RecordBound) {
+        in->record->statuses.append(status).push_back('\0');
+    } else {
+        in->full = true;
+    }
+}
+
+ScanCounters& Counters(Inspection* in) { return in->record != nullptr ? in->record->counted : ScanStatistics; }
+
 void ReportFinding(Inspection* in, const ContainedItem& item, bool infected, ThreatName threat) {
     std::string status = in->mail ? (infected ? MailInfectedPrefix : MailWarningPrefix)
                                   : (infected ? ArchiveInfectedPrefix : ArchiveWarningPrefix);
     status.append(threat != nullptr ? threat->text : "").append(ItemNamed(item, in->mail));
-    AddResultRow(in->path, status.c_str());
+    AddRow(in, status);
 }
 
 bool OnItem(void* context, const ContainedItem& item) {
@@ -84,51 +101,63 @@ bool OnItem(void* context, const ContainedItem& item) {
     if (!StillScanning()) return false;
     if (item.crcMismatch) {
         in->result.noted = true;
-        if (in->report) AddResultRow(in->path, (std::string(CrcMismatchText) + ItemNamed(item, false)).c_str());
+        AddRow(in, CrcMismatchText + ItemNamed(item, false));
     }
     FileCheckContext check;
     const Verdict verdict = DetectThreatInMemory(&check, item.data, item.size);
     if (verdict == VerdictInfected) {
         in->result.worst = VerdictInfected;
-        if (!in->report) return false;  // not clean: the handling reads it again
         ReportFinding(in, item, true, check.threatName);
         in->infected = true;
         if (in->mail && (!in->anyMessage || item.message != in->lastMessage)) {
-            ScanStatistics.infectedMessages += 1;
+            Counters(in).infectedMessages += 1;
             in->anyMessage = true;
             in->lastMessage = item.message;
         }
     } else if (verdict == VerdictWarning) {
         if (in->result.worst == VerdictClean) in->result.worst = VerdictWarning;
-        if (!in->report) return false;
         ReportFinding(in, item, false, check.threatName);
-        ScanStatistics.warnings += 1;
-    } else if (!in->report && in->result.noted) {
-        return false;
+        Counters(in).warnings += 1;
     }
-    return true;
+    return !in->full;
 }
 
 void ReportOutcome(Inspection* in, const ContainerOutcome& outcome) {
     if (outcome.notExamined != 0) {
         in->result.noted = true;
-        if (in->report) ScanStatistics.notExamined += static_cast<int32_t>(outcome.notExamined);
+        Counters(in).notExamined += static_cast<int32_t>(outcome.notExamined);
     }
-    if (!outcome.damaged || outcome.stopped) return;
-    in->result.noted = true;
-    if (!in->report) return;
-    char status[256];
-    std::snprintf(status, sizeof status, in->mail ? MailDamagedFormat : ArchiveDamagedFormat,
-                  static_cast<unsigned long long>(outcome.where), outcome.why);
-    AddResultRow(in->path, status);
+    if (outcome.damaged && !outcome.stopped) {
+        in->result.noted = true;
+        char status[256];
+        std::snprintf(status, sizeof status, in->mail ? MailDamagedFormat : ArchiveDamagedFormat,
+                      static_cast<unsigned long long>(outcome.where), outcome.why);
+        AddRow(in, status);
+    }
+    if (in->infected && !in->mail) Counters(in).infectedArchives += 1;
+    if (in->record != nullptr) in->record->whole = !outcome.stopped && !in->full;
 }
 
 }  // namespace
 
-InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, bool report) {
+void ReportRecorded(const char* path, const InsideRecord& record) {
+    const std::string& all = record.statuses;
+    for (size_t at = 0; at < all.size(); at = all.find('\0', at) + 1) AddResultRow(path, all.c_str() + at);
+    ScanStatistics.infectedMessages += record.counted.infectedMessages;
+    ScanStatistics.infectedArchives += record.counted.infectedArchives;
+    ScanStatistics.notExamined += record.counted.notExamined;
+    ScanStatistics.warnings += record.counted.warnings;
+}
+
+InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, InsideRecord* record) {
     Inspection in;
     in.path = path;
-    in.report = report;
+    in.record = record;
+    if (record != nullptr) {
+        record->statuses.clear();
+        record->counted = ScanCounters{};
+        record->whole = true;
+    }
     // The view's size is the open's, where the open told it.
     uint32_t size = view->size;
     if (!view->sizeKnown && !FileGetSize(file, &size)) return in.result;
@@ -162,6 +191,5 @@ InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, bo
             break;
     }
     ReportOutcome(&in, outcome);
-    if (report && in.infected && !in.mail) ScanStatistics.infectedArchives += 1;
     return in.result;
 }

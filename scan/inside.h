@@ -5,8 +5,11 @@
 // wrongly would lose the user's mail or files.
 #pragma once
 
+#include <string>
+
 #include "engine/check_context.h"
 #include "engine/file_view.h"
+#include "scan/scan_state.h"
 
 struct InsideResult {
     Verdict worst = VerdictClean;  // Clean, Warning or Infected
@@ -15,9 +18,20 @@ struct InsideResult {
     bool noted = false;
 };
 
+// What a reader ahead of the handling found inside a file, kept for the
+// handling to report in walk order: nothing is written to such a file, so
+// what a reader read there is what the handling would read again.
+struct InsideRecord {
+    std::string statuses;   // each row's status, each ended by a NUL
+    ScanCounters counted{};  // only what is counted inside files
+    bool whole = false;     // false: not read to its end (stopped, or too much to keep)
+};
+
 // Reads what lies inside the file whose first bytes the view holds (nothing,
-// at no cost, for a file that is neither mail nor an archive). With report,
-// each finding becomes a row of path and is counted; without (a reader
-// ahead of the handling), nothing is reported, and the reading ends at the
-// first threat.
-InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, bool report);
+// at no cost, for a file that is neither mail nor an archive). Without a
+// record, each finding becomes a row of path and is counted at once; with
+// one (a reader ahead of the handling), rows and counts go there.
+InsideResult ExamineInside(FileView* view, FileHandle file, const char* path, InsideRecord* record);
+
+// The rows and counts of a record, as the reading would have made them.
+void ReportRecorded(const char* path, const InsideRecord& record);

@@ -8,8 +8,8 @@
 #include "scan/handle_file.h"
 #include "scan/inside.h"
 #include "scan/scan_state.h"
+#include "scan/step.h"
 #include "scan/tree_walk.h"
-#include "scan/walk.h"
 
 void (*seamReaderExamines)(const char* path);
 void (*seamHandlingWaits)(const char* path);
@@ -31,8 +31,9 @@ struct Hold {
 };
 
 // Waiting: no one has taken the file yet. Claimed: a reader examines it.
-// Other: not found clean, or taken by the handling itself.
-enum class Examination { Waiting, Claimed, Clean, Other };
+// Recorded: its own bytes clean, and what lies inside it in the slot's
+// record. Other: not found clean, or taken by the handling itself.
+enum class Examination { Waiting, Claimed, Clean, Recorded, Other };
 
 struct Slot {
     TreeStep step;  // its entry's texts point into path and name
@@ -40,6 +41,7 @@ struct Slot {
     std::string name;
     Hold* hold = nullptr;
     Examination examination = Examination::Waiting;  // under the lock
+    InsideRecord record;  // the reader's, until the examination is set
 };
 
 struct Window {
@@ -67,20 +69,34 @@ struct Window {
     Slot& At(uint64_t step) { return slots[step % WindowSteps]; }
 };
 
-bool FoundClean(HandledEntry entry) {
+// A mail folder or an archive is only ever read, so what a reader finds
+// inside one whose own bytes are clean is what the handling would find:
+// it is recorded, and the handling reports it without reading it again.
+Examination ExamineAhead(HandledEntry entry, InsideRecord* record) {
     FileCheckContext context;
     context.path = entry.path;
     context.file = OpenHandledFile(&entry, OpenMode::Read);
-    if (context.file == InvalidFileHandle) return false;
+    if (context.file == InvalidFileHandle) return Examination::Other;
     FileView view;
     OpenFileView(&view, context.file);
-    bool clean = DetectThreatInView(&view, &context.threatName) == VerdictClean;
-    if (clean) {
-        const InsideResult inside = ExamineInside(&view, context.file, entry.path, false);
-        clean = inside.worst == VerdictClean && !inside.noted;
+    Examination examination = Examination::Other;
+    if (DetectThreatInView(&view, &context.threatName) == VerdictClean) {
+        const InsideResult inside = ExamineInside(&view, context.file, entry.path, record);
+        if (inside.worst == VerdictClean && !inside.noted) {
+            examination = Examination::Clean;
+        } else if (record->whole) {
+            examination = Examination::Recorded;
+        }
     }
     FileClose(context.file);
-    return clean;
+    return examination;
+}
+
+// A record that grew large for one file gives its memory back, so that
+// the window's slots stay small.
+void Forget(InsideRecord* record) {
+    if (record->statuses.capacity() > 4096) std::string().swap(record->statuses);
+    record->statuses.clear();
 }
 
 // A reader: examines the window's files in walk order, each once, until the
@@ -108,13 +124,13 @@ void Read(void* argument) {
         const HandledEntry entry = slot.step.entry;
         Release(window->lock);
 
-        bool clean = false;
+        Examination examination = Examination::Other;
         if (!abandoned) {
             if (seamReaderExamines != nullptr) seamReaderExamines(entry.path);
-            clean = StillScanning() && FoundClean(entry);
+            if (StillScanning()) examination = ExamineAhead(entry, &slot.record);
         }
         Acquire(window->lock);
-        slot.examination = clean ? Examination::Clean : Examination::Other;
+        slot.examination = examination;
         if (window->handlingWaits && step == window->head) {
             window->handlingWaits = false;
             Post(window->examined);
@@ -193,11 +209,11 @@ void Pop(Window* window) {
     Release(window->lock);
 }
 
-// The verdict of a reader on the file at the head; true when it found the
-// file clean. A file no reader has taken yet is taken by the handling, which
-// examines it itself (false): waiting for a reader to be woken for it would
-// cost more than the examination.
-bool FoundCleanAhead(Window* window) {
+// The verdict of a reader on the file at the head. A file no reader has
+// taken yet is taken by the handling, which examines it itself (Other):
+// waiting for a reader to be woken for it would cost more than the
+// examination.
+Examination SeenByReader(Window* window) {
     Slot& slot = window->At(window->head);
     Acquire(window->lock);
     if (slot.examination == Examination::Waiting) slot.examination = Examination::Other;
@@ -212,9 +228,9 @@ bool FoundCleanAhead(Window* window) {
         WaitFor(window->examined);
         Acquire(window->lock);
     }
-    const bool clean = slot.examination == Examination::Clean;
+    const Examination examination = slot.examination;
     Release(window->lock);
-    return clean;
+    return examination;
 }
 
 // After a stop, as in the sequential walk: the file in hand was finished,
@@ -243,7 +259,7 @@ void Stop(Window* window, bool justEntered) {
         } else if (unseen > 0) {
             if (step->event == TreeEvent::LeaveFolder) unseen -= 1;
         } else if (step->event == TreeEvent::LeaveFolder || step->event == TreeEvent::FolderProblem) {
-            TakeStep(step, false);
+            TakeStep(step, nullptr);
         }
     };
     // Readers may still be examining files of the window: their folders
@@ -266,8 +282,13 @@ void Walk(Window* window) {
         }
         if (window->head == window->tail) break;
         Slot& slot = window->At(window->head);
-        const bool clean = slot.step.event == TreeEvent::File && FoundCleanAhead(window);
-        TakeStep(&slot.step, clean);
+        const Examination examination =
+            slot.step.event == TreeEvent::File ? SeenByReader(window) : Examination::Other;
+        SeenAhead seen;
+        if (examination == Examination::Recorded) seen.inside = &slot.record;
+        const bool found = examination == Examination::Clean || examination == Examination::Recorded;
+        TakeStep(&slot.step, found ? &seen : nullptr);
+        Forget(&slot.record);
         const bool entered = slot.step.event == TreeEvent::EnterFolder;
         Pop(window);
         if (!StillScanning()) {

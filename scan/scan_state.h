@@ -48,5 +48,9 @@ extern bool detectOnly;
 constexpr uint32_t DefaultScanReaders = 16;
 constexpr uint32_t MostScanReaders = 256;
 extern uint32_t scanReaders;
+// Where walks stop, set by a front end before a run; each walk is given a
+// copy when it starts.
+struct TreeLimits;
+extern TreeLimits treeLimits;
 
 void ResetScanStatistics();

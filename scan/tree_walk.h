@@ -23,7 +23,7 @@ enum class FolderProblem {
     OtherDevice,  // on another file system than the start, passed over as asked
 };
 
-// Where walks stop, set by a front end before it walks.
+// Where a walk stops, given to it when it starts.
 struct TreeLimits {
     // Do not descend into a folder on another file system than the start's
     // (Windows: a mounted volume or junction).
@@ -35,9 +35,9 @@ struct TreeLimits {
     uint64_t skipInode = 0;
     // Where no identity can be told (the 95/98/Me family): the same folder
     // by its path as given, ignoring case.
+    // Must outlive the walk.
     const char* skipPath = nullptr;
 };
-extern TreeLimits treeLimits;
 
 struct TreeStep {
     TreeEvent event = TreeEvent::EnterFolder;
@@ -49,7 +49,8 @@ struct TreeStep {
 // Starts a walk at the folder start names. On POSIX start.folder may be an
 // open descriptor of that folder itself, which the walk then owns and checks
 // against start's identity; otherwise the walk opens start.path.
-void OpenTree(const HandledEntry& start);
+// The walk keeps its own copy of limits.
+void OpenTree(const HandledEntry& start, const TreeLimits& limits);
 // The next step; false once the starting folder has been left.
 bool NextStep(TreeStep* step);
 // The remaining steps only leave the folders entered so far; a folder that

@@ -3,52 +3,18 @@
 #include <cstring>
 
 #include "scan/front_end.h"
-#include "scan/handle_file.h"
 #include "scan/read_ahead.h"
 #include "scan/scan_state.h"
-#include "scan/texts.h"
+#include "scan/step.h"
 #include "scan/tree_walk.h"
-
-// One step of a walk, taken on the scanning thread in walk order: the
-// adapters list, this counts, shows and handles. foundClean: a reader has
-// examined the file already and found it clean.
-void TakeStep(TreeStep* step, bool foundClean) {
-    const char* path = step->entry.path;
-    switch (step->event) {
-        case TreeEvent::EnterFolder:
-            ScanStatistics.folders += 1;
-            ShowObject(path);
-            break;
-        case TreeEvent::LeaveFolder:
-            ShowObject(path);
-            break;
-        case TreeEvent::File:
-            if (foundClean) {
-                CountCleanFile();
-            } else {
-                HandleFile(&step->entry);
-            }
-            NoteFileExamined();
-            break;
-        case TreeEvent::PathTooLong:
-            // Said under the folder rather than examined under a
-            // truncated name.
-            AddResultRow(path, PathTooLongText);
-            NotePathTooLong(path);
-            break;
-        case TreeEvent::FolderProblem:
-            NoteUnlistedFolder(path, step->problem, step->error);
-            break;
-    }
-}
 
 // The one loop over a tree, for the dialog's walk and the command line's.
 void WalkFolder(const HandledEntry& start) {
-    OpenTree(start);
+    OpenTree(start, treeLimits);
     if (scanReaders > 1 && WalkWithReaders(scanReaders)) return;
     TreeStep step;
     while (NextStep(&step)) {
-        TakeStep(&step, false);
+        TakeStep(&step, nullptr);
         if (!StillScanning()) StopTree();
     }
 }

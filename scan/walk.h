@@ -14,10 +14,6 @@ void ScanSingleFolder(const char* path);
 void StopScan();
 // Walks the folder named in CurrentObjectPath, recursively.
 void WalkFolder();
-// Takes one step of a walk on the scanning thread; foundClean when a reader
-// has found the file clean already.
-struct TreeStep;
-void TakeStep(TreeStep* step, bool foundClean);
 // Walks the folder start names (on POSIX possibly an open descriptor of it,
 // which the walk then owns).
 void WalkFolder(const HandledEntry& start);

@@ -31,7 +31,7 @@ protected:
         static const char* const Names[] = {"enter", "leave", "file", "too-long", "problem"};
         static const char* const Problems[] = {"unlisted", "unopened", "replaced", "moved"};
         std::vector<std::string> steps;
-        OpenTree(EntryForPath(Path().c_str()));
+        OpenTree(EntryForPath(Path().c_str()), TreeLimits{});
         TreeStep step;
         while (NextStep(&step)) {
             std::string text = Names[static_cast<int>(step.event)];
