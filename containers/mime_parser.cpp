@@ -410,7 +410,8 @@ void MimeParser::AppendRaw(const uint8_t* data, size_t size) {
 
 void MimeParser::CopyToItem(const uint8_t* data, size_t size) {
     while (size > 0 && !item_.done()) {
-        const uint32_t slice = Narrow(size, ItemStepBytes);
+        const uint32_t wanted = item_.wanted();
+        const uint32_t slice = Narrow(size, wanted < ItemStepBytes ? wanted : ItemStepBytes);
         std::memcpy(item_.Target(slice), data, slice);
         item_.Commit(slice);
         data += slice;

@@ -5,8 +5,15 @@
 // what lies inside, and that the file is byte for byte as it was planted.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "adapters/seams.h"
+#include "scan/read_ahead.h"
 
 #include "scan/scan_state.h"
 #include "scan/walk.h"
@@ -164,6 +171,16 @@ std::vector<InsideCase> Cases() {
                          {"contiene " + klezH + " (worm.exe)"}, 0, 1});
     }
 
+    {
+        // Its code 192 KiB into the file: an attachment is decoded as far
+        // as detection reads, and that is where it reads.
+        synth::Sample far = synth::MakeElkernC(false, 21);
+        far.bytes = synth::PushSectionsBack(far.bytes, 192u << 10);
+        cases.push_back({"a host whose code lies far into it", "lejos.eml",
+                         synth::ToBytes(synth::WormStyleMessage(far.bytes, "lejos.exe", Header("Lejos"))),
+                         {mailMark + "Win32.Elkern.C (Lejos, 12/05/2002, lejos.exe)"}, 1});
+    }
+
     cases.push_back({"clean archives and a near miss", "limpio.zip",
                      synth::MakeZip({Entry("casi.exe", NearMissWorm()),
                                      Entry("prog.exe", synth::MakeCleanSample(20).bytes, synth::ZipMethodDeflated)}),
@@ -243,5 +260,87 @@ TEST_F(InsideScanTest, InfectedMessagesAreCountedOncePerMessageAcrossFolders) {
     EXPECT_EQ(ScanStatistics.infectedMessages, 2) << recorder::Dump();
     EXPECT_EQ(ReportValue("Infectado:"), "0");
 }
+
+#ifndef _WIN32
+// Readers ahead record what they find inside a file whose own bytes are
+// clean, and the handling reports that record without opening the file
+// again; a file with more rows than a record keeps is read again by the
+// handling. Either way the rows, their order and the counts are those of
+// the sequential scan.
+std::mutex aheadLock;
+std::condition_variable aheadChanged;
+std::map<std::string, int> opens;
+int claimed = 0;
+
+int CountOpen(const char* name) {
+    std::lock_guard<std::mutex> lock(aheadLock);
+    opens[name] += 1;
+    return 0;
+}
+
+void NoteClaim(const char*) {
+    std::lock_guard<std::mutex> lock(aheadLock);
+    claimed += 1;
+    aheadChanged.notify_all();
+}
+
+TEST_F(InsideScanTest, AReaderAheadReportsWhatItReadInsideAndTheFileIsReadOnce) {
+    // Subjects of 200 bytes make rows of about 270: 130 infected messages
+    // are more than a record keeps.
+    std::vector<std::string> many;
+    for (int i = 0; i < 130; ++i) {
+        many.push_back(synth::WormStyleMessage(Worm(6, 80), "m.pif", Header(std::string(200, static_cast<char>('a' + i % 26)))));
+    }
+    synth::ZipEntrySpec bad = Entry("mal.txt", synth::ToBytes("x"));
+    bad.badCrc = true;
+    const std::map<std::string, std::pair<Bytes, int>> files = {
+        {"uno.eml", {synth::ToBytes(synth::WormStyleMessage(Worm(1, 81), "a.exe", Header("Uno"))), 1}},
+        {"dos.rar", {synth::MakeRar4({RarEntry("b.exe", Worm(2, 82)), RarEntry("c.exe", Worm(2, 83), true)}), 1}},
+        {"tres.zip", {synth::MakeZip({bad, Entry("d.exe", synth::MakeElkernC(true, 84, synth::CStretch::WrongCrc).bytes)}), 1}},
+        {"limpio.mbox", {synth::MakeMbox({CleanMessage("Nada", 85)}), 1}},
+        {"muchos.mbox", {synth::MakeMbox(many), 2}},
+    };
+    std::vector<std::vector<recorder::Row>> rows;
+    std::vector<std::vector<int32_t>> counts;
+    for (const uint32_t readers : {1u, 4u}) {
+        SCOPED_TRACE(readers);
+        std::filesystem::remove_all(Path("t"));
+        MakeFolder("t");
+        for (const auto& [name, file] : files) Write("t/" + name, file.first);
+        recorder::Reset();
+        opens.clear();
+        claimed = 0;
+        seamOpenError = CountOpen;
+        if (readers > 1) {
+            // The handling enters the folder only once readers have taken
+            // every file.
+            seamReaderExamines = NoteClaim;
+            recorder::onShow = [&files](const std::string&) {
+                std::unique_lock<std::mutex> lock(aheadLock);
+                aheadChanged.wait_for(lock, std::chrono::minutes(1), [&files] { return claimed == int(files.size()); });
+            };
+        }
+        detectOnly = true;
+        scanReaders = readers;
+        ScanSingleFolder(Path("t").c_str());
+        seamReaderExamines = nullptr;
+        ResetSeams();
+        recorder::onShow = nullptr;
+
+        for (const auto& [name, file] : files) {
+            EXPECT_EQ(opens[name], readers == 1 ? 1 : file.second) << name;
+            EXPECT_EQ(Read("t/" + name), file.first) << name;
+        }
+        EXPECT_EQ(claimed, readers > 1 ? int(files.size()) : 0);
+        rows.push_back(recorder::rows);
+        const ScanCounters& c = ScanStatistics;
+        counts.push_back({c.files, c.infected, c.warnings, c.infectedMessages, c.infectedArchives, c.notExamined});
+    }
+    EXPECT_EQ(rows[1], rows[0]) << recorder::Dump();
+    EXPECT_EQ(counts[1], counts[0]);
+    EXPECT_EQ(counts[0], (std::vector<int32_t>{5, 0, 1, 131, 1, 1}));
+    EXPECT_EQ(rows[0].size(), 134u) << recorder::Dump();
+}
+#endif
 
 }  // namespace

@@ -54,10 +54,10 @@ bool Collect(void* context, const ContainedItem& item) {
     return collector->items.size() < collector->stopAfter;
 }
 
-ContainerOutcome Read(ContainerKind kind, const Bytes& file, Collector* collector) {
+ContainerOutcome Read(ContainerKind kind, const Bytes& file, Collector* collector, ItemReach reach = nullptr) {
     const MemoryBytes bytes{file.data(), file.size()};
     const ByteSource source = MemorySource(&bytes);
-    return ReadMail(kind, source, Collect, collector);
+    return ReadMail(kind, source, Collect, collector, reach);
 }
 
 Bytes Noise(uint32_t seed, size_t size) {
@@ -818,31 +818,101 @@ Bytes Folder(ContainerKind kind, const std::vector<std::string>& messages) {
     return synth::ToBytes(messages[0]);
 }
 
-// What the scan will examine is the planted program itself: detection of
-// the item names the threat of the worm copy or host that went in.
+// What the scan will examine is the planted program itself, or as much of
+// it as detection reads of it (the scan's reach): detection of the item
+// names the threat of the worm copy or host that went in, also where a
+// host's code lies far into the file, and nothing in a clean program.
 TEST(MailAllFormats, PlantedThreatsAreFoundInTheItems) {
     struct Case {
         synth::Sample sample;
         ThreatName threat;
+        bool decodedInPart;  // with the reach, the item surely comes cut, short of the whole
     };
     std::vector<Case> cases;
     for (int row = 0; row < synth::WormRowCount; row += 3) {
-        cases.push_back({synth::MakeWormCopy(row, 40 + static_cast<uint32_t>(row)), KlezThreatNames[row]});
+        cases.push_back({synth::MakeWormCopy(row, 40 + static_cast<uint32_t>(row)), KlezThreatNames[row], false});
     }
-    cases.push_back({synth::MakeElkernAB('A', 3, 41), ElkernThreatA});
-    cases.push_back({synth::MakeElkernC(true, 42), ElkernThreatC});
+    cases.push_back({synth::MakeElkernAB('A', 3, 41), ElkernThreatA, false});
+    cases.push_back({synth::MakeElkernC(true, 42), ElkernThreatC, false});
+    synth::Sample far = synth::MakeElkernAB('B', 5, 43);
+    far.bytes = synth::PushSectionsBack(far.bytes, 64u << 10);
+    cases.push_back({far, ElkernThreatB, false});
+    synth::Sample farther = synth::MakeElkernC(false, 44);
+    farther.bytes = synth::PushSectionsBack(farther.bytes, 192u << 10);
+    cases.push_back({farther, ElkernThreatC, false});
+    synth::HostOptions padded;
+    padded.minFileSize = 300000;
+    cases.push_back({synth::MakeElkernAB('A', 6, 45, padded), ElkernThreatA, true});
+    synth::Sample clean = synth::MakeCleanSample(46);
+    clean.bytes = synth::MakeCleanHost(46, padded).bytes;
+    cases.push_back({clean, nullptr, true});
     for (const ContainerKind kind : {ContainerKind::MailMessage, ContainerKind::Mbox, ContainerKind::OutlookExpress}) {
         for (const Case& c : cases) {
-            const Bytes folder = Folder(kind, {synth::WormStyleMessage(c.sample.bytes, "x.pif", MailHeader{})});
+            for (const ItemReach reach : {ItemReach{nullptr}, ItemReach{DetectionReach}}) {
+                const std::string what = c.sample.name + (reach != nullptr ? ", with the reach" : "");
+                const Bytes folder = Folder(kind, {synth::WormStyleMessage(c.sample.bytes, "x.pif", MailHeader{})});
+                Collector collector;
+                Read(kind, folder, &collector, reach);
+                ASSERT_EQ(collector.items.size(), 1u) << what;
+                const Got& got = collector.items[0];
+                ASSERT_LE(got.data.size(), c.sample.bytes.size()) << what;
+                EXPECT_TRUE(std::equal(got.data.begin(), got.data.end(), c.sample.bytes.begin())) << what;
+                EXPECT_EQ(got.cut, got.data.size() < c.sample.bytes.size()) << what;
+                if (reach == nullptr || c.decodedInPart) {
+                    EXPECT_EQ(got.cut, reach != nullptr) << what;
+                }
+                for (const Bytes* bytes : {&got.data, &c.sample.bytes}) {
+                    FileCheckContext context;
+                    context.path = "<item>";
+                    EXPECT_EQ(DetectThreatInMemory(&context, bytes->data(), bytes->size()),
+                              c.threat != nullptr ? VerdictInfected : VerdictClean) << what;
+                    if (c.threat != nullptr) {
+                        EXPECT_EQ(context.threatName, c.threat) << what;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A reader asks the reach once the first 36 KiB are decoded, then again
+// each time it has decoded as far as the reach last said, and hands the
+// item over cut as soon as the reach is no further than what it has.
+uint64_t fixedReach = 0;
+uint64_t FixedReach(const uint8_t*, size_t) { return fixedReach; }
+
+TEST(MailMessage, AnItemIsDecodedAsFarAsItsReach) {
+    const Bytes planted = Blob(47, 100000);
+    const uint64_t first = 36u << 10;
+    const uint64_t whole = planted.size();
+    // reach, then the fewest bytes handed over: a decoder may go past what
+    // it was asked for by what one step produces (three bytes of base64, a
+    // line of quoted-printable), never past the item.
+    const std::pair<uint64_t, uint64_t> cases[] = {
+        {1, first},  // enough at the first ask
+        {first, first},
+        {first + 1, first + 1},  // one ask more
+        {70000, 70000},
+        {whole - 1, whole - 1},
+        {whole, whole},  // all of it, and said to be enough
+        {whole + 1, whole},  // never enough: whole, not cut
+    };
+    for (const auto& [reach, fewest] : cases) {
+        for (const auto& [encoding, slack] : {std::pair<MailEncoding, uint64_t>{MailEncoding::Base64, 3},
+                                              {MailEncoding::QuotedPrintable, 80},
+                                              {MailEncoding::Binary, 0}}) {
+            const std::string what = std::to_string(reach) + ", encoding " + std::to_string(static_cast<int>(encoding));
+            fixedReach = reach;
             Collector collector;
-            Read(kind, folder, &collector);
-            ASSERT_EQ(collector.items.size(), 1u) << c.sample.name;
-            ASSERT_TRUE(collector.items[0].data == c.sample.bytes) << c.sample.name;
-            FileCheckContext context;
-            context.path = "<item>";
-            const Bytes& data = collector.items[0].data;
-            EXPECT_EQ(DetectThreatInMemory(&context, data.data(), data.size()), VerdictInfected) << c.sample.name;
-            EXPECT_EQ(context.threatName, c.threat) << c.sample.name;
+            Read(ContainerKind::MailMessage,
+                 synth::ToBytes(synth::MailMessage(MailHeader{}, Mixed({Part(planted, "a.exe", encoding)}))),
+                 &collector, FixedReach);
+            ASSERT_EQ(collector.items.size(), 1u) << what;
+            const Got& got = collector.items[0];
+            EXPECT_GE(got.data.size(), fewest) << what;
+            EXPECT_LE(got.data.size(), std::min(fewest + slack, whole)) << what;
+            EXPECT_EQ(got.cut, reach <= whole) << what;
+            EXPECT_TRUE(std::equal(got.data.begin(), got.data.end(), planted.begin())) << what;
         }
     }
 }

@@ -153,6 +153,26 @@ bool MapRva(const Bytes& image, uint32_t rva, uint32_t* fileOffset) {
     return false;
 }
 
+Bytes PushSectionsBack(const Bytes& image, uint32_t by) {
+    const uint32_t lfanew = PeLfanew(image);
+    const uint16_t count = GetLe16(image, lfanew + 6);
+    const uint32_t table = SectionTableOffset(lfanew, GetLe16(image, lfanew + 20));
+    uint32_t first = static_cast<uint32_t>(image.size());
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint32_t pointer = GetLe32(image, table + i * SectionEntrySize + 20);
+        if (pointer != 0) first = std::min(first, pointer);
+    }
+    Bytes pushed(image.begin(), image.begin() + first);
+    pushed.resize(pushed.size() + by, 0);
+    pushed.insert(pushed.end(), image.begin() + first, image.end());
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint32_t field = table + i * SectionEntrySize + 20;
+        const uint32_t pointer = GetLe32(pushed, field);
+        if (pointer != 0) PutLe32(pushed, field, pointer + by);
+    }
+    return pushed;
+}
+
 Bytes MakeFile(FileKind kind, uint32_t size, uint32_t seed) {
     Rng rng(seed);
     Bytes data(size, 0);

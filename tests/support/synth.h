@@ -116,6 +116,10 @@ void SetPeEntryPoint(Bytes& image, uint32_t rva);
 // VirtualSize, the first section that holds the RVA wins, and an RVA past
 // the section's raw data has no file offset. False when there is none.
 bool MapRva(const Bytes& image, uint32_t rva, uint32_t* fileOffset);
+// The same image with by bytes of zeros between its headers and its first
+// raw data, every section's raw data moved back by as much (by: a multiple
+// of the file alignment): its code then lies that far into the file.
+Bytes PushSectionsBack(const Bytes& image, uint32_t by);
 
 // ------------------------------------------------------------ other files
 
