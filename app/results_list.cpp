@@ -38,14 +38,33 @@ void DecodeShown(const char* text, size_t length, wchar_t* out, size_t room) {
     out[units] = L'\0';
 }
 
+// The status column never holds a name of the system's: only the scan's
+// own texts (ASCII) and what it read inside mail and archives (subjects and
+// names, UTF-8). On the 95/98/Me family that goes through the code page,
+// every character it lacks shown as '?'; a path, in the other column, is
+// the code page's already.
+constexpr int StatusColumn = 1;
+
+void SetRowTextA(HWND list, int row, int column, const char* text) {
+    char converted[2 * RowTextLimit + 1];
+    if (column == StatusColumn) {
+        wchar_t wide[RowTextLimit + 1];
+        DecodeShown(text, std::strlen(text), wide, RowTextLimit + 1);
+        // A double-byte code page takes at most two bytes a unit.
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, converted, sizeof converted, "?", nullptr);
+        if (bytes > 0) text = converted;
+    }
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
 // A list view keeps its texts in UTF-16 whatever the dialog is, so the wide
 // messages reach it from this code-page dialog as they are.
 void SetRowText(HWND list, int row, int column, const char* text) {
     if (!IsNtFamily()) {
-        LVITEMA item{};
-        item.iSubItem = column;
-        item.pszText = const_cast<char*>(text);
-        SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        SetRowTextA(list, row, column, text);
         return;
     }
     // The batch has cut the text to RowTextLimit bytes, hence units; a
@@ -105,7 +124,7 @@ void InsertResultRow(const char* object, const char* status) {
         index = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     }
     SetRowText(list, index, 0, object);
-    SetRowText(list, index, 1, status);
+    SetRowText(list, index, StatusColumn, status);
     // Not drawn nor scrolled here: the dialog shows the new rows, the last
     // one in view, once a batch is in.
 }

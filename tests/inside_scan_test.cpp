@@ -174,10 +174,10 @@ std::vector<InsideCase> Cases() {
     {
         // Its code 192 KiB into the file: an attachment is decoded as far
         // as detection reads, and that is where it reads.
-        synth::Sample far = synth::MakeElkernC(false, 21);
-        far.bytes = synth::PushSectionsBack(far.bytes, 192u << 10);
+        synth::Sample distant = synth::MakeElkernC(false, 21);
+        distant.bytes = synth::PushSectionsBack(distant.bytes, 192u << 10);
         cases.push_back({"a host whose code lies far into it", "lejos.eml",
-                         synth::ToBytes(synth::WormStyleMessage(far.bytes, "lejos.exe", Header("Lejos"))),
+                         synth::ToBytes(synth::WormStyleMessage(distant.bytes, "lejos.exe", Header("Lejos"))),
                          {mailMark + "Win32.Elkern.C (Lejos, 12/05/2002, lejos.exe)"}, 1});
     }
 

@@ -834,9 +834,9 @@ TEST(MailAllFormats, PlantedThreatsAreFoundInTheItems) {
     }
     cases.push_back({synth::MakeElkernAB('A', 3, 41), ElkernThreatA, false});
     cases.push_back({synth::MakeElkernC(true, 42), ElkernThreatC, false});
-    synth::Sample far = synth::MakeElkernAB('B', 5, 43);
-    far.bytes = synth::PushSectionsBack(far.bytes, 64u << 10);
-    cases.push_back({far, ElkernThreatB, false});
+    synth::Sample distant = synth::MakeElkernAB('B', 5, 43);
+    distant.bytes = synth::PushSectionsBack(distant.bytes, 64u << 10);
+    cases.push_back({distant, ElkernThreatB, false});
     synth::Sample farther = synth::MakeElkernC(false, 44);
     farther.bytes = synth::PushSectionsBack(farther.bytes, 192u << 10);
     cases.push_back({farther, ElkernThreatC, false});

@@ -805,10 +805,17 @@ TEST(Dialog, OnThe9xFamilyTextsGoThroughTheCodePage) {
     const std::wstring shown = ThroughCodePage(ansi);
     ASSERT_EQ(shown.find(L'\uFFFD'), std::wstring::npos) << "the code page maps every byte";
     AddResultRow(ansi, DeletedText);
+    // A status with a subject and a name from inside a mail folder, UTF-8:
+    // through the code page (1252 here), what it lacks as '?'.
+    ASSERT_EQ(GetACP(), 1252u);
+    AddResultRow(ansi, "mensaje infectado: Win32.Klez.H@mm (Feliz cumplea\xC3\xB1os \xE6\xBC\xA2, 12/05/2002, "
+                       "\xC3\xA9t\xC3\xA9.pif)");
     InsertQueuedRows();
     const auto rows = gui::WideRows();
-    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], std::make_pair(shown, std::wstring(L"eliminado")));
+    EXPECT_EQ(rows[1], std::make_pair(shown, std::wstring(L"mensaje infectado: Win32.Klez.H@mm (Feliz cumplea\u00F1os ?, "
+                                                          L"12/05/2002, \u00E9t\u00E9.pif)")));
     ShowObject(ansi);
     EXPECT_EQ(gui::ControlTextW(1004), shown);
     ShowObject("");
