@@ -15,6 +15,7 @@
 #include "app/resource_ids.h"
 #include "app/row_batch.h"
 #include "app/texts.h"
+#include "platform/code_page.h"
 #include "platform/family.h"
 #include "platform/wtf8.h"
 #include "scan/front_end.h"
@@ -46,13 +47,11 @@ void DecodeShown(const char* text, size_t length, wchar_t* out, size_t room) {
 constexpr int StatusColumn = 1;
 
 void SetRowTextA(HWND list, int row, int column, const char* text) {
+    // The batch has cut the text to RowTextLimit bytes.
     char converted[2 * RowTextLimit + 1];
-    if (column == StatusColumn) {
-        wchar_t wide[RowTextLimit + 1];
-        DecodeShown(text, std::strlen(text), wide, RowTextLimit + 1);
-        // A double-byte code page takes at most two bytes a unit.
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, converted, sizeof converted, "?", nullptr);
-        if (bytes > 0) text = converted;
+    const size_t length = std::strlen(text);
+    if (column == StatusColumn && length <= RowTextLimit && ToCodePage(text, length, converted, sizeof converted)) {
+        text = converted;
     }
     LVITEMA item{};
     item.iSubItem = column;

@@ -21,6 +21,12 @@ inline bool WriteText(std::FILE* stream, const std::string& text) {
     return WriteText(stream, text.data(), text.size());
 }
 
+// Appends a row's status as the streams take it. A status is UTF-8 (the
+// scan's own texts are ASCII; names and subjects read inside mail and
+// archives are not): on the 95/98/Me family it goes in the code page, each
+// character the code page lacks as '?'; elsewhere as it is.
+void AppendStatus(std::string* row, const char* status);
+
 // Where a piece of at most limit units of units[0, count) may end without
 // parting a surrogate pair, which a console would show as two faulty
 // characters: limit, or one less when that would split a pair (never 0 while

@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "cli/console_text.h"
+#include "platform/code_page.h"
 #include "platform/family.h"
 #include "platform/wtf8.h"
 
@@ -75,6 +78,18 @@ bool WriteToConsole(HANDLE console, std::FILE* stream, const char* text, size_t 
 }
 
 }  // namespace
+
+void AppendStatus(std::string* row, const char* status) {
+    const size_t length = std::strlen(status);
+    if (!IsNtFamily()) {
+        std::string converted(2 * length + 1, '\0');
+        if (ToCodePage(status, length, &converted[0], converted.size())) {
+            row->append(converted.c_str());
+            return;
+        }
+    }
+    row->append(status, length);
+}
 
 bool WriteText(std::FILE* stream, const char* text, size_t length) {
     if (IsNtFamily()) {

@@ -29,7 +29,9 @@ void AddResultRow(const char* object, const char* status) {
     if (outputFailed) return;
     std::string row;
     AppendRowPath(&row, object);
-    row.append("\t").append(status).push_back('\n');
+    row.push_back('\t');
+    AppendStatus(&row, status);
+    row.push_back('\n');
     ProgressClear();
     if (WriteText(stdout, row)) return;
     const char* reason = std::strerror(errno);

@@ -86,6 +86,7 @@ Verdict DetectThreatInMemory(FileCheckContext* context, const uint8_t* data, siz
 uint64_t DetectionReach(const uint8_t* data, size_t size) {
     FileView view;
     OpenMemoryView(&view, data, size);
+    view.reachOnly = true;
     ThreatName found = nullptr;
     DetectThroughView(&view, &found);
     return view.reach;

@@ -185,6 +185,7 @@ bool ViewRegionChecksum(FileView* view, uint32_t offset, uint32_t length, uint32
     // cannot be read whole.
     if (length > LargestFilePosition || offset > LargestFilePosition - length) return false;
     Want(view, offset, length);
+    if (view->reachOnly) return false;
     for (const RegionSum& sum : view->sums) {
         if (sum.valid && sum.offset == offset && sum.length == length) {
             if (sum.whole) *checksum = sum.crc;

@@ -51,6 +51,10 @@ struct FileView {
     // source had them: over the first bytes of something longer, it tells
     // whether what followed them could have mattered.
     uint64_t reach = 0;
+    // Only the reach is wanted: no checksum is computed, and none matches.
+    // A match ends detection early, so this can only ask for more bytes,
+    // never for fewer.
+    bool reachOnly = false;
 
     FileView() = default;
     FileView(const FileView&) = delete;

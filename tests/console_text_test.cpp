@@ -9,6 +9,14 @@
 #include "cli/console_text.h"
 #include "platform/wtf8.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/code_page.h"
+#include "platform/family.h"
+#include "platform/seams.h"
+#endif
+
 namespace {
 
 // U+1F600, one pair.
@@ -107,3 +115,39 @@ TEST(ConsoleText, ShownTailSkipsAtMostThreeStrayBytes) {
     EXPECT_EQ(ShownTailStart(text.data(), text.size(), 4), 5u);
     EXPECT_EQ(ShownTailStart(text.data(), text.size(), 2), 6u);  // past the end: nothing
 }
+
+#ifdef _WIN32
+// A status holds subjects and names read inside mail, UTF-8: on the 95/98/Me
+// family it reaches the streams in the code page (1252 here), what the code
+// page lacks as '?'; on the NT family as it is.
+TEST(ConsoleText, AStatusGoesThroughTheCodePageOnThe9xFamily) {
+    ASSERT_EQ(GetACP(), 1252u);
+    struct Case {
+        PlatformFamily family;
+        std::string status;
+        std::string shown;
+    };
+    const std::string subject = "mensaje infectado: Win32.Klez.H@mm (cumplea\xC3\xB1os \xE6\xBC\xA2, 12/05/2002, a.pif)";
+    const Case cases[] = {
+        {FamilyNt, subject, subject},
+        {FamilyWin9x, subject, "mensaje infectado: Win32.Klez.H@mm (cumplea\xF1os ?, 12/05/2002, a.pif)"},
+        {FamilyWin9x, "eliminado", "eliminado"},
+        {FamilyWin9x, "", ""},
+        {FamilyWin9x, "\xFF a \xC3", "? a ?"},  // a byte UTF-8 never has; a cut sequence
+    };
+    for (const Case& c : cases) {
+        seamPlatformFamily = c.family;
+        std::string row = "path\t";
+        AppendStatus(&row, c.status.c_str());
+        EXPECT_EQ(row, "path\t" + c.shown) << c.status;
+    }
+    seamPlatformFamily = FamilyAuto;
+
+    // The room a double-byte code page may need, and one byte less.
+    char out[9] = "xxxxxxxx";
+    EXPECT_TRUE(ToCodePage("\xC3\xB1\xC3\xB1", 4, out, 9));
+    EXPECT_EQ(std::string(out), "\xF1\xF1");
+    EXPECT_FALSE(ToCodePage("abcd", 4, out, 8));
+    EXPECT_EQ(std::string(out), "\xF1\xF1") << "untouched when refused";
+}
+#endif
