@@ -13,6 +13,7 @@
 
 void (*seamReaderExamines)(const char* path);
 void (*seamHandlingWaits)(const char* path);
+void (*seamReaderWakes)();
 
 namespace {
 
@@ -105,6 +106,11 @@ void Read(void* argument) {
     auto* window = static_cast<Window*>(argument);
     Acquire(window->lock);
     for (;;) {
+        // While every reader slept or was busy, the handling may have taken
+        // the files ahead of it itself, and the walk reused their slots for
+        // steps a window further on: a step behind the head is done, and
+        // its slot another step's.
+        if (window->nextToExamine < window->head) window->nextToExamine = window->head;
         while (window->nextToExamine < window->tail &&
                window->At(window->nextToExamine).examination != Examination::Waiting) {
             window->nextToExamine += 1;
@@ -114,6 +120,7 @@ void Read(void* argument) {
             window->sleepingReaders += 1;
             Release(window->lock);
             WaitFor(window->work);
+            if (seamReaderWakes != nullptr) seamReaderWakes();
             Acquire(window->lock);
             continue;
         }
@@ -145,7 +152,8 @@ void Read(void* argument) {
 // for every file would cost more than its examination; from a cold disk they
 // wait on it, the files pile up, and more readers are woken to add requests.
 void WakeReader(Window* window) {
-    const uint64_t waiting = window->tail - window->nextToExamine;
+    const uint64_t next = window->nextToExamine > window->head ? window->nextToExamine : window->head;
+    const uint64_t waiting = window->tail - next;
     if (window->sleepingReaders == 0 || waiting <= window->readers - window->sleepingReaders) return;
     window->sleepingReaders -= 1;
     Post(window->work);
@@ -264,7 +272,12 @@ void Stop(Window* window, bool justEntered) {
     };
     // Readers may still be examining files of the window: their folders
     // stay held until the readers have returned.
-    for (; window->head != window->tail; window->head += 1) leave(&window->At(window->head).step);
+    while (window->head != window->tail) {
+        leave(&window->At(window->head).step);
+        Acquire(window->lock);
+        window->head += 1;
+        Release(window->lock);
+    }
     TreeStep step;
     while (NextStep(&step)) leave(&step);
 }

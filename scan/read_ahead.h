@@ -18,3 +18,6 @@ bool WalkWithReaders(uint32_t readers);
 // there until the handling waits.
 extern void (*seamReaderExamines)(const char* path);
 extern void (*seamHandlingWaits)(const char* path);
+// Called by a reader woken to look for files, on its own thread, before it
+// looks. Tests hold it there while the handling goes on alone.
+extern void (*seamReaderWakes)();

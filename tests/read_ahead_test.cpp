@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -100,6 +104,83 @@ TEST_F(ReadAheadTest, EveryNumberOfReadersGivesTheSameRowsCountersAndFiles) {
         EXPECT_EQ(outcomes[i].counters, sequential.counters);
         EXPECT_TRUE(outcomes[i].files == sequential.files);
     }
+}
+
+// Readers held as they wake while the handling takes the files itself, far
+// enough that the walk reuses the slots of the files they were to look at
+// next: let go, they take the files at the head, not those of the reused
+// slots under their old numbers, and the handling, waiting for each file a
+// reader holds, is told when it is done.
+std::mutex lagLock;
+std::condition_variable lagChanged;
+int shown = 0;
+bool readersMayGo = false;
+std::string waitedOn;
+
+void HoldWokenReader() {
+    std::unique_lock<std::mutex> lock(lagLock);
+    lagChanged.wait(lock, [] { return readersMayGo; });
+}
+
+void HoldUntilWaitedOn(const char* path) {
+    std::unique_lock<std::mutex> lock(lagLock);
+    lagChanged.wait(lock, [path] { return waitedOn == path; });
+}
+
+void NoteWaitedOn(const char* path) {
+    std::lock_guard<std::mutex> lock(lagLock);
+    waitedOn = path;
+    lagChanged.notify_all();
+}
+
+TEST_F(ReadAheadTest, ReadersLeftBehindByTheHandlingTakeTheFilesAtItsHead) {
+    // 700 folders of one file each: 2,100 steps, two windows' worth.
+    for (int i = 0; i < 700; ++i) {
+        const std::string folder = "t/f" + std::to_string(1000 + i);
+        MakeFolder(folder);
+        Write(folder + "/a.txt", {static_cast<uint8_t>(i)});
+    }
+    shown = 0;
+    readersMayGo = false;
+    waitedOn.clear();
+    // The handling shows each folder as it enters and leaves it: 400 shows
+    // are some 600 steps, past the slots of the first files.
+    recorder::onShow = [](const std::string&) {
+        std::lock_guard<std::mutex> lock(lagLock);
+        if (++shown == 400) readersMayGo = true;
+        lagChanged.notify_all();
+    };
+    seamReaderWakes = HoldWokenReader;
+    seamReaderExamines = HoldUntilWaitedOn;
+    seamHandlingWaits = NoteWaitedOn;
+    scanReaders = 2;
+    // Were a reader to take a reused slot under its old number, the
+    // handling would wait for it for ever: that ends the test instead.
+    bool over = false;
+    std::thread watchdog([&over] {
+        std::unique_lock<std::mutex> lock(lagLock);
+        if (!lagChanged.wait_for(lock, std::chrono::minutes(2), [&over] { return over; })) {
+            std::fprintf(stderr, "the handling waits for a reader that never tells it\n");
+            std::abort();
+        }
+    });
+    ScanSingleFolder(Path("t").c_str());
+    {
+        std::lock_guard<std::mutex> lock(lagLock);
+        over = true;
+        lagChanged.notify_all();
+    }
+    watchdog.join();
+    seamReaderWakes = nullptr;
+    seamReaderExamines = nullptr;
+    seamHandlingWaits = nullptr;
+    recorder::onShow = nullptr;
+
+    EXPECT_TRUE(readersMayGo);
+    EXPECT_FALSE(waitedOn.empty()) << "no reader took a file after it was let go";
+    EXPECT_EQ(ScanStatistics.files, 700);
+    EXPECT_EQ(ScanStatistics.folders, 701);
+    EXPECT_TRUE(recorder::rows.empty()) << recorder::Dump();
 }
 
 #ifndef _WIN32
