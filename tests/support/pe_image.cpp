@@ -1,6 +1,7 @@
 // A minimal PE writer and the other executable (and non-executable) shapes
 // that classification must tell apart.
 #include <algorithm>
+#include <cstddef>
 
 #include "tests/support/synth.h"
 
@@ -162,9 +163,10 @@ Bytes PushSectionsBack(const Bytes& image, uint32_t by) {
         const uint32_t pointer = GetLe32(image, table + i * SectionEntrySize + 20);
         if (pointer != 0) first = std::min(first, pointer);
     }
-    Bytes pushed(image.begin(), image.begin() + first);
+    const auto split = image.begin() + static_cast<std::ptrdiff_t>(first);
+    Bytes pushed(image.begin(), split);
     pushed.resize(pushed.size() + by, 0);
-    pushed.insert(pushed.end(), image.begin() + first, image.end());
+    pushed.insert(pushed.end(), split, image.end());
     for (uint16_t i = 0; i < count; ++i) {
         const uint32_t field = table + i * SectionEntrySize + 20;
         const uint32_t pointer = GetLe32(pushed, field);
