@@ -21,7 +21,7 @@ uint32_t Narrow(size_t n, uint32_t bound) { return n < bound ? static_cast<uint3
 
 }  // namespace
 
-MimeParser::MimeParser(ItemSink sink, void* context) : sink_(sink), context_(context) {}
+MimeParser::MimeParser(ItemSink sink, void* context) : MimeParser(MailTaker{sink, context, nullptr}) {}
 
 MimeParser::MimeParser(const MailTaker& taker) : sink_(taker.sink), context_(taker.context) {
     item_.SetReach(taker.reach);

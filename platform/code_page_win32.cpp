@@ -8,7 +8,7 @@
 #include "platform/wtf8.h"
 
 bool ToCodePage(const char* text, size_t length, char* out, size_t room) {
-    if (room < 2 * length + 1 || length > 0x3FFFFFFF) return false;
+    if (length > 0x3FFFFFFF || room < 2 * length + 1) return false;
     // No byte gives more than one unit.
     std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[length + 1]);
     if (!wide) return false;

@@ -94,10 +94,9 @@ Examination ExamineAhead(HandledEntry entry, InsideRecord* record) {
 }
 
 // A record that grew large for one file gives its memory back, so that
-// the window's slots stay small.
+// the window's slots stay small; the next reading into it clears it.
 void Forget(InsideRecord* record) {
     if (record->statuses.capacity() > 4096) std::string().swap(record->statuses);
-    record->statuses.clear();
 }
 
 // A reader: examines the window's files in walk order, each once, until the
@@ -267,7 +266,7 @@ void Stop(Window* window, bool justEntered) {
         } else if (unseen > 0) {
             if (step->event == TreeEvent::LeaveFolder) unseen -= 1;
         } else if (step->event == TreeEvent::LeaveFolder || step->event == TreeEvent::FolderProblem) {
-            TakeStep(step, nullptr);
+            TakeStep(step, false);
         }
     };
     // Readers may still be examining files of the window: their folders
@@ -297,10 +296,8 @@ void Walk(Window* window) {
         Slot& slot = window->At(window->head);
         const Examination examination =
             slot.step.event == TreeEvent::File ? SeenByReader(window) : Examination::Other;
-        SeenAhead seen;
-        if (examination == Examination::Recorded) seen.inside = &slot.record;
-        const bool found = examination == Examination::Clean || examination == Examination::Recorded;
-        TakeStep(&slot.step, found ? &seen : nullptr);
+        const bool recorded = examination == Examination::Recorded;
+        TakeStep(&slot.step, recorded || examination == Examination::Clean, recorded ? &slot.record : nullptr);
         Forget(&slot.record);
         const bool entered = slot.step.event == TreeEvent::EnterFolder;
         Pop(window);

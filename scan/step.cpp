@@ -6,7 +6,7 @@
 #include "scan/texts.h"
 #include "scan/tree_walk.h"
 
-void TakeStep(TreeStep* step, const SeenAhead* seen) {
+void TakeStep(TreeStep* step, bool foundClean, const InsideRecord* inside) {
     const char* path = step->entry.path;
     switch (step->event) {
         case TreeEvent::EnterFolder:
@@ -17,9 +17,9 @@ void TakeStep(TreeStep* step, const SeenAhead* seen) {
             ShowObject(path);
             break;
         case TreeEvent::File:
-            if (seen != nullptr) {
+            if (foundClean) {
                 CountCleanFile();
-                if (seen->inside != nullptr) ReportRecorded(path, *seen->inside);
+                if (inside != nullptr) ReportRecorded(path, *inside);
             } else {
                 HandleFile(&step->entry);
             }

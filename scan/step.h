@@ -7,13 +7,8 @@
 
 struct TreeStep;
 
-// What a reader ahead of the handling made of a file whose own bytes it
-// found clean, a final verdict: inside is what it read inside the file,
-// whole (null: nothing to report there).
-struct SeenAhead {
-    const InsideRecord* inside = nullptr;
-};
-
-// seen: null when no reader has found the file clean; the handling then
-// examines it itself.
-void TakeStep(TreeStep* step, const SeenAhead* seen);
+// foundClean: a reader ahead of the handling found the file's own bytes
+// clean, a final verdict; inside is then what it read inside the file,
+// whole (null: nothing to report there). Otherwise the handling examines
+// the file itself.
+void TakeStep(TreeStep* step, bool foundClean, const InsideRecord* inside = nullptr);

@@ -14,7 +14,7 @@ void WalkFolder(const HandledEntry& start) {
     if (scanReaders > 1 && WalkWithReaders(scanReaders)) return;
     TreeStep step;
     while (NextStep(&step)) {
-        TakeStep(&step, nullptr);
+        TakeStep(&step, false);
         if (!StillScanning()) StopTree();
     }
 }
